@@ -1,0 +1,161 @@
+#include "tests/helpers/TestSupport.h"
+
+#include <atomic>
+
+#include "tests/helpers/TestChildShared.h"
+
+namespace testsupport {
+
+std::wstring TestBinDir() {
+    wchar_t buffer[MAX_PATH * 4];
+    DWORD n = GetModuleFileNameW(nullptr, buffer, static_cast<DWORD>(std::size(buffer)));
+    std::wstring path(buffer, n);
+    return path.substr(0, path.find_last_of(L'\\'));
+}
+
+std::wstring TestChildPath() { return TestBinDir() + L"\\TestChild.exe"; }
+std::wstring TestChildDllPath() { return TestBinDir() + L"\\TestChildDll.dll"; }
+
+TempDir::TempDir(const std::wstring& prefix) {
+    static std::atomic<int> counter{0};
+    wchar_t temp[MAX_PATH + 1];
+    GetTempPathW(MAX_PATH + 1, temp);
+    path_ = std::wstring(temp) + prefix + L"_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
+            std::to_wstring(GetTickCount()) + L"_" + std::to_wstring(++counter);
+    std::filesystem::create_directories(path_);
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+Child::Child(const std::wstring& args, const std::wstring& exePath) {
+    std::wstring exe = exePath.empty() ? TestChildPath() : exePath;
+    std::wstring cmd = L"\"" + exe + L"\" " + args;
+    STARTUPINFOW si{sizeof si};
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                        nullptr, &si, &pi))
+        return;
+    CloseHandle(pi.hThread);
+    process_.reset(pi.hProcess);
+    pid_ = pi.dwProcessId;
+}
+
+Child::~Child() {
+    Kill();
+    if (view_) UnmapViewOfFile(view_);
+}
+
+bool Child::WaitReady(DWORD ms) {
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < ms) {
+        if (!view_) {
+            mapping_.reset(OpenFileMappingW(FILE_MAP_READ, FALSE, TestChildSharedName(pid_).c_str()));
+            if (mapping_) view_ = MapViewOfFile(mapping_.get(), FILE_MAP_READ, 0, 0, 0);
+        }
+        if (view_ && static_cast<TestChildShared*>(view_)->ready) return true;
+        if (WaitForSingleObject(process_.get(), 0) == WAIT_OBJECT_0) return false;
+        Sleep(10);
+    }
+    return false;
+}
+
+LONG64 Child::Counter() const { return view_ ? static_cast<TestChildShared*>(view_)->counter : -1; }
+long Child::TcpPort() const { return view_ ? static_cast<TestChildShared*>(view_)->tcpPort : 0; }
+long Child::UdpPort() const { return view_ ? static_cast<TestChildShared*>(view_)->udpPort : 0; }
+long Child::TcpPeerPort() const { return view_ ? static_cast<TestChildShared*>(view_)->tcpPeerPort : 0; }
+
+void Child::RequestExit() {
+    win::Handle e(OpenEventW(EVENT_MODIFY_STATE, FALSE, TestChildExitEventName(pid_).c_str()));
+    if (e) SetEvent(e.get());
+}
+
+bool Child::WaitExit(DWORD ms) { return process_ && WaitForSingleObject(process_.get(), ms) == WAIT_OBJECT_0; }
+
+void Child::Kill() {
+    if (process_ && WaitForSingleObject(process_.get(), 0) != WAIT_OBJECT_0) {
+        TerminateProcess(process_.get(), 1);
+        WaitForSingleObject(process_.get(), 5000);
+    }
+}
+
+namespace {
+
+thread_local MessageBoxAnswerer* t_answerer = nullptr;
+
+LRESULT CALLBACK CbtHook(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HCBT_ACTIVATE && t_answerer) {
+        HWND w = reinterpret_cast<HWND>(wParam);
+        wchar_t cls[64] = {};
+        GetClassNameW(w, cls, 64);
+        if (std::wstring(cls) == L"#32770") t_answerer->OnBox(w);
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+std::wstring WindowText(HWND w) {
+    int n = GetWindowTextLengthW(w);
+    std::wstring s(static_cast<size_t>(n) + 1, L'\0');
+    GetWindowTextW(w, s.data(), n + 1);
+    s.resize(static_cast<size_t>(n));
+    return s;
+}
+
+UINT IconOf(HWND box) {
+    HWND icon = GetDlgItem(box, 1088);
+    if (!icon) return 0;
+    HICON h = reinterpret_cast<HICON>(SendMessageW(icon, STM_GETICON, 0, 0));
+    if (!h) return 0;
+    struct { LPCWSTR id; UINT flag; } known[] = {
+        {IDI_INFORMATION, MB_ICONINFORMATION}, {IDI_EXCLAMATION, MB_ICONEXCLAMATION},
+        {IDI_QUESTION, MB_ICONQUESTION}, {IDI_ERROR, MB_ICONERROR}};
+    for (auto& k : known)
+        if (LoadIconW(nullptr, k.id) == h) return k.flag;
+    return 0xFFFFFFFF;  // an icon, but not one of the four
+}
+
+}  // namespace
+
+MessageBoxAnswerer::MessageBoxAnswerer(std::vector<int> answers, int defaultAnswer)
+    : answers_(std::move(answers)), default_(defaultAnswer) {
+    t_answerer = this;
+    hook_ = SetWindowsHookExW(WH_CBT, CbtHook, nullptr, GetCurrentThreadId());
+}
+
+MessageBoxAnswerer::~MessageBoxAnswerer() {
+    if (hook_) UnhookWindowsHookEx(hook_);
+    if (t_answerer == this) t_answerer = nullptr;
+}
+
+void MessageBoxAnswerer::OnBox(HWND box) {
+    BoxRecord r;
+    r.title = WindowText(box);
+    r.text = WindowText(GetDlgItem(box, 0xFFFF));
+    r.icon = IconOf(box);
+    boxes_.push_back(r);
+    int answer = next_ < answers_.size() ? answers_[next_++] : default_;
+    // Posted, not sent: the box runs its own modal loop and picks it up there.
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED), 0);
+}
+
+bool PumpUntil(const std::function<bool()>& pred, DWORD ms) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        if (pred()) return true;
+        if (GetTickCount() - start >= ms) return pred();
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+    }
+}
+
+void PumpFor(DWORD ms) {
+    PumpUntil([] { return false; }, ms);
+}
+
+}  // namespace testsupport

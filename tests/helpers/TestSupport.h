@@ -1,0 +1,92 @@
+#pragma once
+// Support for the Windows tests: temporary folders, the steerable child
+// process, answering real message boxes, and pumping messages for a while.
+#include <windows.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/win/Handle.h"
+
+namespace testsupport {
+
+std::wstring TestBinDir();  // folder of the running test executable
+
+// A fresh folder under %TEMP%, removed with everything in it at destruction.
+class TempDir {
+public:
+    explicit TempDir(const std::wstring& prefix = L"morvix");
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::wstring& Path() const { return path_; }
+    std::wstring File(const std::wstring& name) const { return path_ + L"\\" + name; }
+
+private:
+    std::wstring path_;
+};
+
+// TestChild.exe (or a copy of it) started with arguments; ended at destruction.
+class Child {
+public:
+    explicit Child(const std::wstring& args = L"", const std::wstring& exePath = L"");
+    ~Child();
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    DWORD Pid() const { return pid_; }
+    HANDLE Process() const { return process_.get(); }
+    bool WaitReady(DWORD ms = 10000);
+    LONG64 Counter() const;
+    long TcpPort() const;
+    long UdpPort() const;
+    long TcpPeerPort() const;
+    void RequestExit();             // sets the child's exit event
+    bool WaitExit(DWORD ms = 10000);
+    void Kill();
+
+private:
+    DWORD pid_ = 0;
+    win::Handle process_;
+    win::Handle mapping_;
+    void* view_ = nullptr;
+};
+
+std::wstring TestChildPath();
+std::wstring TestChildDllPath();
+
+// Answers the real message boxes that the code under test shows on this
+// thread, recording each one.  Answers are taken in order; when they run out,
+// the default answer is used.
+struct BoxRecord {
+    std::wstring title;
+    std::wstring text;
+    UINT icon = 0;  // MB_ICONINFORMATION, MB_ICONEXCLAMATION, MB_ICONQUESTION, MB_ICONERROR or 0
+};
+class MessageBoxAnswerer {
+public:
+    explicit MessageBoxAnswerer(std::vector<int> answers = {}, int defaultAnswer = IDOK);
+    ~MessageBoxAnswerer();
+    MessageBoxAnswerer(const MessageBoxAnswerer&) = delete;
+    MessageBoxAnswerer& operator=(const MessageBoxAnswerer&) = delete;
+    const std::vector<BoxRecord>& Boxes() const { return boxes_; }
+    void Clear() { boxes_.clear(); }
+
+    // Called by the hook; public for it only.
+    void OnBox(HWND box);
+
+private:
+    std::vector<int> answers_;
+    size_t next_ = 0;
+    int default_;
+    HHOOK hook_ = nullptr;
+    std::vector<BoxRecord> boxes_;
+};
+
+// Pumps messages until pred() is true or the time is up; returns pred().
+bool PumpUntil(const std::function<bool()>& pred, DWORD ms);
+void PumpFor(DWORD ms);
+
+}  // namespace testsupport
