@@ -1,0 +1,284 @@
+// The Win32 side of the download class: the shared hidden window and its
+// window procedure, the registry of objects, notifications of closed sockets,
+// releasing the object from inside its events, temporary names.  A small
+// loopback server in a thread of this test plays the web server.
+#include <atomic>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "tests/helpers/TestSupport.h"
+#include "update/clsDownload.h"
+#include "update/modDownload.h"
+
+namespace {
+
+constexpr const wchar_t* kWindowName = L"QLM_WINSOCK_SUBCLASS_LABEL";
+
+HWND FindSocketWindow() { return FindWindowW(L"STATIC", kWindowName); }
+
+// Accepts connections on 127.0.0.1; each gets `reply` after the request
+// header (or nothing when `reply` is empty), then a close.
+class LoopbackServer {
+public:
+    explicit LoopbackServer(std::string reply) : reply_(std::move(reply)) {
+        listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in sa{};
+        sa.sin_family = AF_INET;
+        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(listener_, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+        int len = sizeof sa;
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&sa), &len);
+        port_ = ntohs(sa.sin_port);
+        listen(listener_, 16);
+        thread_ = std::thread([this] { Run(); });
+    }
+    ~LoopbackServer() {
+        stop_ = true;
+        closesocket(listener_);
+        thread_.join();
+    }
+    long Port() const { return port_; }
+    std::wstring Url(const std::wstring& path = L"/file") const {
+        return L"http://127.0.0.1:" + std::to_wstring(port_) + path;
+    }
+
+private:
+    void Run() {
+        while (!stop_) {
+            SOCKET c = accept(listener_, nullptr, nullptr);
+            if (c == INVALID_SOCKET) return;
+            std::string got;
+            char buf[4096];
+            while (got.find("\r\n\r\n") == std::string::npos) {
+                int n = recv(c, buf, sizeof buf, 0);
+                if (n <= 0) break;
+                got.append(buf, n);
+            }
+            if (reply_.empty()) {
+                while (!stop_ && recv(c, buf, sizeof buf, 0) > 0) {
+                }
+            } else {
+                send(c, reply_.data(), static_cast<int>(reply_.size()), 0);
+            }
+            shutdown(c, SD_SEND);
+            closesocket(c);
+        }
+    }
+    std::string reply_;
+    SOCKET listener_ = INVALID_SOCKET;
+    long port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+struct Events : DownloadEvents {
+    std::string seq;
+    std::function<void(char)> on;
+    void Note(char c) {
+        seq += c;
+        if (on) on(c);
+    }
+    void Connected(long&) override { Note('C'); }
+    void QuerySent(long&) override { Note('Q'); }
+    void Disconnected(long&) override { Note('D'); }
+    void DownloadFailed(long& why, long&) override { Note(static_cast<char>('0' + why)); }
+    void BytesReceived(long&, long&) override { Note('B'); }
+};
+
+class DownloadSurface : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        std::wstring description;
+        ASSERT_TRUE(modDownload::StartWinsock(description));
+        EXPECT_FALSE(description.empty());
+        EXPECT_TRUE(modDownload::StartWinsock(description)) << "a second start is a no-op";
+    }
+    testsupport::TempDir dir{L"mxdl"};
+};
+
+const char kHello[] = "HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello";
+
+TEST_F(DownloadSurface, DefaultsAndAssignmentRules) {
+    auto d = clsDownload::Create();
+    EXPECT_EQ(d->DownloadType(), 0);
+    EXPECT_TRUE(d->UseTempFile());
+    EXPECT_EQ(d->ProxyHostname(), L"localhost");
+    EXPECT_EQ(d->ProxyPort(), 80);
+    EXPECT_EQ(d->Port(), 80);
+    EXPECT_EQ(d->PacketSize(), 1024);
+    EXPECT_EQ(d->MaxDownload(), -1);
+    EXPECT_EQ(d->DownloadLength(), -1);
+    EXPECT_EQ(d->HTTPReply(), 0);
+    EXPECT_TRUE(d->AutoRedirect());
+    EXPECT_EQ(d->SocketHandle(), 0);
+    d->PacketSize(0);
+    EXPECT_EQ(d->PacketSize(), 1024);
+    d->ResumeFrom(-5);
+    EXPECT_EQ(d->ResumeFrom(), 0);
+    EXPECT_EQ(d->ToBase64(L""), L"");
+    EXPECT_EQ(d->ToBase64(L"a"), L"YQ==");
+    EXPECT_EQ(d->ToBase64(L"ab"), L"YWI=");
+    EXPECT_EQ(d->ToBase64(L"abc"), L"YWJj");
+    EXPECT_EQ(d->ToBase64(L"中"), L"1tA=") << "the text's code page 936 bytes";
+    EXPECT_EQ(clsDownload::FailureToString(11), L"Unknown Error!");
+    EXPECT_EQ(clsDownload::FailureToString(6),
+              L"Unable to create the file, specified in the Filename property.");
+}
+
+TEST_F(DownloadSurface, OneHiddenWindowForAllObjectsThatPassesOtherMessagesOn) {
+    ASSERT_EQ(FindSocketWindow(), nullptr);
+    auto a = clsDownload::Create();
+    HWND w = FindSocketWindow();
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(w, modDownload::SocketWindow);
+    auto b = clsDownload::Create();
+    EXPECT_EQ(FindSocketWindow(), w);
+    EXPECT_EQ(modDownload::LiveCount, 2);
+    EXPECT_EQ(modDownload::FindDownloadSlot(b.get()), 1);
+
+    // Not a socket message: handled as by any static control, so log-off and
+    // shutdown are never vetoed.
+    EXPECT_NE(SendMessageW(w, WM_QUERYENDSESSION, 0, 0), 0);
+    wchar_t text[64] = {};
+    EXPECT_EQ(SendMessageW(w, WM_GETTEXT, 64, reinterpret_cast<LPARAM>(text)), 26);
+    EXPECT_STREQ(text, kWindowName);
+    // A notification for a socket nobody holds does nothing.
+    EXPECT_EQ(SendMessageW(w, modDownload::kFirstSocketMessage, 12345, FD_CLOSE), 0);
+
+    a.reset();
+    EXPECT_EQ(FindSocketWindow(), w) << "still used by the second object";
+    EXPECT_EQ(modDownload::FindFreeSlot(), 0);
+    auto c = clsDownload::Create();
+    EXPECT_EQ(modDownload::FindDownloadSlot(c.get()), 0) << "empty slots are reused";
+    EXPECT_EQ(modDownload::SlotCount, 2);
+    b.reset();
+    c.reset();
+    EXPECT_EQ(FindSocketWindow(), nullptr);
+    EXPECT_FALSE(IsWindow(w));
+    auto d = clsDownload::Create();
+    EXPECT_NE(FindSocketWindow(), nullptr);
+}
+
+TEST_F(DownloadSurface, FetchURLStringKeepsTheUrlAndLowersTheHost) {
+    LoopbackServer server("");
+    auto d = clsDownload::Create();
+    Events ev;
+    d->SetEvents(&ev);
+    d->UseTempFile(false);
+    d->Filename(dir.File(L"x.bin"));
+    std::wstring url = L"HTTP://LOCALHOST:" + std::to_wstring(server.Port()) + L"/Some/Path.TXT";
+    d->FetchURLString(url);
+    EXPECT_EQ(d->Hostname(), L"localhost");
+    EXPECT_EQ(d->Port(), server.Port());
+    EXPECT_EQ(d->URL(), url);
+    EXPECT_TRUE(d->IsConnected());
+    EXPECT_EQ(ev.seq, "C");
+    testsupport::PumpUntil([&] { return ev.seq == "CQ"; }, 5000);
+    EXPECT_EQ(ev.seq, "CQ");
+    d->Disconnect();
+    EXPECT_EQ(ev.seq, "CQ1");
+    EXPECT_EQ(d->SocketHandle(), 0);
+    EXPECT_FALSE(d->IsConnected());
+}
+
+TEST_F(DownloadSurface, DownloadIntoATemporaryFile) {
+    LoopbackServer server(kHello);
+    auto d = clsDownload::Create();
+    Events ev;
+    d->SetEvents(&ev);
+    d->FetchURLString(server.Url());
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return ev.seq.find('D') != std::string::npos; }, 5000));
+    EXPECT_EQ(ev.seq, "CQBD");
+    std::wstring name = d->Filename();
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    ASSERT_EQ(name.size(), wcslen(temp) + 12);
+    EXPECT_EQ(name.substr(0, wcslen(temp)), temp);
+    EXPECT_EQ(name.substr(name.size() - 4), L".tmp");
+    for (wchar_t c : name.substr(wcslen(temp), 8)) EXPECT_TRUE(iswalnum(c)) << static_cast<int>(c);
+    HANDLE h = CreateFileW(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    char buf[16];
+    DWORD n = 0;
+    ReadFile(h, buf, sizeof buf, &n, nullptr);
+    CloseHandle(h);
+    DeleteFileW(name.c_str());
+    EXPECT_EQ(std::string(buf, n), "hello");
+
+    // Names are fresh, with letters of either case and digits.
+    std::wstring all;
+    for (int i = 0; i < 50; ++i) all += clsDownload::MakeTempFileName();
+    EXPECT_NE(all.find_first_of(L"0123456789"), std::wstring::npos);
+    EXPECT_NE(all.find_first_of(L"abcdefghijklmnopqrstuvwxyz"), std::wstring::npos);
+    EXPECT_NE(all.find_first_of(L"ABCDEFGHIJKLMNOPQRSTUVWXYZ"), std::wstring::npos);
+}
+
+TEST_F(DownloadSurface, NotificationsQueuedForAnOldSocketAreIgnored) {
+    LoopbackServer silent("");
+    auto d = clsDownload::Create();
+    Events ev;
+    d->SetEvents(&ev);
+    d->UseTempFile(false);
+    d->Filename(dir.File(L"y.bin"));
+    d->FetchURLString(silent.Url());
+    long oldSocket = d->SocketHandle();
+    UINT oldMessage = d->SocketMessage();
+    d->Disconnect();
+    ev.seq.clear();
+
+    LoopbackServer hello(kHello);
+    d->FetchURLString(hello.Url());
+    // Winsock hands out the closed socket's number again at once; its queued
+    // close must not end the new connection.
+    PostMessageW(modDownload::SocketWindow, oldMessage, static_cast<WPARAM>(oldSocket), FD_CLOSE);
+    PostMessageW(modDownload::SocketWindow, oldMessage, static_cast<WPARAM>(d->SocketHandle()), FD_CLOSE);
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return ev.seq.find('D') != std::string::npos; }, 5000));
+    EXPECT_EQ(ev.seq, "CQBD");
+}
+
+TEST_F(DownloadSurface, ACloseWithAnErrorCodeIsAClose) {
+    LoopbackServer silent("");
+    auto d = clsDownload::Create();
+    Events ev;
+    d->SetEvents(&ev);
+    d->UseTempFile(false);
+    d->Filename(dir.File(L"z.bin"));
+    d->FetchURLString(silent.Url());
+    testsupport::PumpUntil([&] { return ev.seq == "CQ"; }, 5000);
+    SendMessageW(modDownload::SocketWindow, d->SocketMessage(), static_cast<WPARAM>(d->SocketHandle()),
+                 WSAMAKESELECTREPLY(FD_CLOSE, WSAECONNRESET));
+    EXPECT_EQ(ev.seq, "CQ0") << "closed before a reply header: a failure";
+}
+
+TEST_F(DownloadSurface, TheHolderMayReleaseTheObjectInsideItsEvents) {
+    LoopbackServer hello(kHello);
+    for (char when : {'Q', 'B', 'D'}) {
+        auto d = clsDownload::Create();
+        std::weak_ptr<clsDownload> watch = d;
+        Events ev;
+        ev.on = [&](char c) {
+            if (c == when) d.reset();
+        };
+        d->SetEvents(&ev);
+        d->UseTempFile(false);
+        d->Filename(dir.File(L"r.bin"));
+        d->FetchURLString(hello.Url());
+        testsupport::PumpUntil([&] { return watch.expired(); }, 5000);
+        EXPECT_TRUE(watch.expired()) << when;
+        testsupport::PumpFor(50);
+        EXPECT_EQ(FindSocketWindow(), nullptr) << "the last object took the window with it";
+    }
+}
+
+TEST_F(DownloadSurface, AFileThatCannotBeCreatedFailsWithCode6) {
+    auto d = clsDownload::Create();
+    Events ev;
+    d->SetEvents(&ev);
+    d->UseTempFile(false);
+    d->Filename(dir.Path());  // a folder
+    d->FetchURLString(L"http://127.0.0.1:1/x");
+    EXPECT_EQ(ev.seq, "6");
+}
+
+}  // namespace
