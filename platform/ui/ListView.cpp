@@ -47,8 +47,9 @@ void ListView::Create(HWND parent, int id, const RECT& r, DWORD extraStyle) {
     ListView_SetExtendedListViewStyle(hwnd_, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER | LVS_EX_LABELTIP);
 }
 
-void ListView::AddColumn(const std::wstring& header, long widthTwips, Align align) {
-    columns_.push_back({header, widthTwips, align, L""});
+void ListView::AddColumn(const std::wstring& header, long widthTwips, Align align, int subItem) {
+    int position = static_cast<int>(columns_.size());
+    columns_.push_back({header, widthTwips, align, L"", position == 0 || subItem < 0 ? position : subItem});
     LVCOLUMNW c{};
     c.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT | LVCF_SUBITEM;
     c.fmt = align == Align::Left ? LVCFMT_LEFT : align == Align::Right ? LVCFMT_RIGHT : LVCFMT_CENTER;
@@ -165,7 +166,10 @@ void ListView::SetSubItem(int index, int n, const std::wstring& text) {
     if (row->cells.size() <= static_cast<size_t>(n)) row->cells.resize(static_cast<size_t>(n) + 1);
     if (row->cells[static_cast<size_t>(n)] == text) return;  // unchanged cells are not rewritten
     row->cells[static_cast<size_t>(n)] = text;
-    ListView_SetItemText(hwnd_, index - 1, n, const_cast<wchar_t*>(row->cells[static_cast<size_t>(n)].c_str()));
+    wchar_t* cell = const_cast<wchar_t*>(row->cells[static_cast<size_t>(n)].c_str());
+    for (size_t c = 0; c < columns_.size(); ++c)
+        if (columns_[c].subItem == n) ListView_SetItemText(hwnd_, index - 1, static_cast<int>(c), cell);
+    if (n == 0 && columns_.empty()) ListView_SetItemText(hwnd_, index - 1, 0, cell);
 }
 
 unsigned long ListView::ForeColor(int index) const {

@@ -42,6 +42,7 @@ struct Column {
     long widthTwips = 0;
     Align align = Align::Left;
     std::wstring tag;  // a hidden column keeps its former width here
+    int subItem = 0;   // which cell the column shows: 0 the row text, n SubItems(n)
 };
 
 class ListView {
@@ -58,7 +59,13 @@ public:
     int Id() const { return id_; }
 
     // ---- columns (index from 1) ----
-    void AddColumn(const std::wstring& header, long widthTwips, Align align);
+    // subItem binds the column to the cell it shows (0 the row text, n
+    // SubItems(n)); by default a column shows the cell of its own position.
+    // The cell is written under the column that shows it, so the binding holds
+    // even where the control ignores LVCF_SUBITEM.  The first column always
+    // shows the row text.
+    void AddColumn(const std::wstring& header, long widthTwips, Align align, int subItem = -1);
+    int ColumnSubItem(int column) const { return columns_.at(column - 1).subItem; }
     int ColumnCount() const { return static_cast<int>(columns_.size()); }
     long ColumnWidth(int column) const;  // twips
     void SetColumnWidth(int column, long twips);

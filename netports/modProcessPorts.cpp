@@ -1,0 +1,187 @@
+#include "netports/modProcessPorts.h"
+
+#include <psapi.h>
+
+#include <cstring>
+
+#include "platform/vb/Runtime.h"
+#include "platform/vb/VbError.h"
+#include "platform/win/Handle.h"
+
+namespace modProcessPorts {
+
+namespace {
+
+constexpr wchar_t kSource[] = L"modProcessPorts.ListPortsFromExTables";
+constexpr DWORD kAfInet = 2;
+constexpr int kTcpTableOwnerPidAll = 5;  // TCP_TABLE_OWNER_PID_ALL
+constexpr int kUdpTableOwnerPid = 1;     // UDP_TABLE_OWNER_PID
+
+using AllocateExTableFn = DWORD(WINAPI*)(void** table, BOOL sorted, HANDLE heap, DWORD flags, DWORD family);
+using GetExtendedTableFn = DWORD(WINAPI*)(void* table, DWORD* size, BOOL sorted, ULONG family, int tableClass,
+                                          ULONG reserved);
+
+// Neither table function is in MinGW's import library, and a static import of
+// one the system lacks would keep the program from loading: look them up.
+HMODULE IpHelper() {
+    static HMODULE module = LoadLibraryW(L"iphlpapi.dll");
+    if (!module) throw vb::Error(48, kSource, L"Error in loading DLL");
+    return module;
+}
+
+template <class Fn>
+Fn Entry(const char* name) {
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(IpHelper(), name)));
+}
+
+// Copies count-prefixed rows out of a block of the given size, never past it.
+template <class Row>
+void CopyRows(const unsigned char* block, size_t size, std::vector<Row>& rows) {
+    rows.clear();
+    if (!block || size < sizeof(std::uint32_t)) return;
+    std::uint32_t count;
+    std::memcpy(&count, block, sizeof count);
+    size_t fit = (size - sizeof count) / sizeof(Row);
+    rows.resize(count < fit ? count : fit);
+    if (!rows.empty()) std::memcpy(rows.data(), block + sizeof count, rows.size() * sizeof(Row));
+}
+
+// The old function returns a block of the process heap; it goes back there
+// exactly once, whatever the result.
+template <class Row>
+DWORD ReadAllocated(AllocateExTableFn allocate, std::vector<Row>& rows) {
+    HANDLE heap = GetProcessHeap();
+    void* block = nullptr;
+    DWORD result = allocate(&block, TRUE, heap, 2, kAfInet);
+    if (result == 0 && block) CopyRows(static_cast<unsigned char*>(block), HeapSize(heap, 0, block), rows);
+    if (block) HeapFree(heap, 0, block);
+    return result;
+}
+
+template <class Row>
+DWORD ReadExtended(GetExtendedTableFn get, int tableClass, std::vector<Row>& rows) {
+    DWORD size = 0;
+    DWORD result = get(nullptr, &size, TRUE, kAfInet, tableClass, 0);
+    std::vector<unsigned char> block;
+    // The table may grow between the size query and the read: a few tries.
+    for (int tries = 0; tries < 5 && result == ERROR_INSUFFICIENT_BUFFER; ++tries) {
+        size += 64 * sizeof(Row);
+        block.assign(size, 0);
+        result = get(block.data(), &size, TRUE, kAfInet, tableClass, 0);
+    }
+    if (result == 0) CopyRows(block.data(), block.size(), rows);
+    return result;
+}
+
+template <class Row>
+unsigned long ReadTable(const char* oldName, const char* extendedName, int tableClass, std::vector<Row>& rows) {
+    if (auto allocate = Entry<AllocateExTableFn>(oldName)) return ReadAllocated(allocate, rows);
+    if (auto get = Entry<GetExtendedTableFn>(extendedName)) return ReadExtended(get, tableClass, rows);
+    throw vb::Error(453, kSource, L"Specified DLL function not found");
+}
+
+void ReplaceAll(std::wstring& text, const std::wstring& from, const std::wstring& to) {
+    for (size_t at = text.find(from); at != std::wstring::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+}
+
+// Adds the rows of the list without repainting in between; ends the batch
+// also when a row raises.
+class Batch {
+public:
+    explicit Batch(ui::ListView& lvw) : lvw_(lvw) { lvw_.BeginUpdate(); }
+    ~Batch() { lvw_.EndUpdate(); }
+    Batch(const Batch&) = delete;
+    Batch& operator=(const Batch&) = delete;
+
+private:
+    ui::ListView& lvw_;
+};
+
+void AddRow(ui::ListView& lvw, const wchar_t* protocol, std::uint32_t localPort, const std::wstring& state,
+            std::uint32_t pid) {
+    int i = lvw.Add(L"", protocol);
+    lvw.SetSubItem(i, 2, std::to_wstring(PortFromNetworkOrder(static_cast<long>(localPort))));
+    lvw.SetSubItem(i, 1, state);
+    lvw.SetSubItem(i, 3, std::to_wstring(pid));
+    lvw.SetSubItem(i, 4, GetProcessPath(static_cast<long>(pid)));
+}
+
+void ShowFailure(ui::ListView& lvw, const wchar_t* text) {
+    HWND owner = lvw.Hwnd() ? GetAncestor(lvw.Hwnd(), GA_ROOT) : nullptr;
+    vb::MsgBox(owner, text, MB_OK | MB_ICONERROR);
+}
+
+}  // namespace
+
+unsigned long ExTables::ReadTcpTable(std::vector<TcpExRow>& rows) {
+    return ReadTable("AllocateAndGetTcpExTableFromStack", "GetExtendedTcpTable", kTcpTableOwnerPidAll, rows);
+}
+
+unsigned long ExTables::ReadUdpTable(std::vector<UdpExRow>& rows) {
+    return ReadTable("AllocateAndGetUdpExTableFromStack", "GetExtendedUdpTable", kUdpTableOwnerPid, rows);
+}
+
+ExTables& ExTables::Platform() {
+    static ExTables platform;
+    return platform;
+}
+
+void AddPortColumns(ui::ListView& lvw) {
+    lvw.AddColumn(L"协议", 1587, ui::Align::Left);
+    lvw.AddColumn(L"端口", 1587, ui::Align::Left, 2);
+    lvw.AddColumn(L"状态", 1764, ui::Align::Left, 1);
+    lvw.AddColumn(L"PID", 1587, ui::Align::Left, 3);
+    lvw.AddColumn(L"进程", 15875, ui::Align::Left, 4);
+}
+
+void ListPortsFromExTables(ui::ListView& lvw, ExTables& tables) {
+    lvw.Clear();
+
+    std::vector<TcpExRow> tcp;
+    if (tables.ReadTcpTable(tcp) != 0) {
+        ShowFailure(lvw, L"无法获取 TCP Table！  ");
+    } else {
+        Batch batch(lvw);
+        for (const TcpExRow& row : tcp) AddRow(lvw, L"TCP", row.localPort, TcpStateName(static_cast<long>(row.state)), row.pid);
+    }
+
+    std::vector<UdpExRow> udp;
+    if (tables.ReadUdpTable(udp) != 0) {
+        ShowFailure(lvw, L"无法获取 UDP Table！  ");
+        return;
+    }
+    Batch batch(lvw);
+    for (const UdpExRow& row : udp) AddRow(lvw, L"UDP", row.localPort, L"监听中", row.pid);
+}
+
+std::wstring TcpStateName(long state) {
+    static const wchar_t* const names[] = {L"已关闭",    L"监听中",    L"同步发送", L"同步接收",
+                                           L"建立连接",  L"最终等待1", L"最终等待2", L"等待关闭",
+                                           L"关闭中",    L"最终确认",  L"等待中",   L"可删除"};
+    return state >= 1 && state <= 12 ? names[state - 1] : L"";
+}
+
+long PortFromNetworkOrder(long value) {
+    auto field = static_cast<unsigned long>(value);
+    return static_cast<long>((field & 0xFF) * 256 + ((field >> 8) & 0xFF));
+}
+
+std::wstring GetProcessPath(long pid) {
+    if (pid == 0) return L"System Idle Process";
+    if (pid == 4) return L"System";
+    win::Handle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, static_cast<DWORD>(pid)));
+    if (!process) return L"";
+    HMODULE modules[255];
+    DWORD needed = 0;
+    if (!EnumProcessModules(process.get(), modules, 255, &needed)) return L"";
+    wchar_t name[255] = {};
+    if (!GetModuleFileNameExW(process.get(), modules[0], name, 255)) return L"";
+    std::wstring path(name, wcsnlen(name, 255));
+    ReplaceAll(path, L"\\??\\", L"");
+    ReplaceAll(path, L"\\SystemRoot\\", L"C:\\WINDOWS\\");
+    ReplaceAll(path, L"System32", L"system32");
+    return path;
+}
+
+}  // namespace modProcessPorts

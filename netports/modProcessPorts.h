@@ -1,0 +1,57 @@
+#pragma once
+// The ports page's first source: the IP helper's extended TCP and UDP tables,
+// which carry each row's owning process (and, for TCP, the connection state).
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/ui/ListView.h"
+
+namespace modProcessPorts {
+
+// Rows as the extended tables lay them out (every field 32 bits; ports in
+// network byte order in the low 16 bits).
+struct TcpExRow {
+    std::uint32_t state;
+    std::uint32_t localAddr;
+    std::uint32_t localPort;
+    std::uint32_t remoteAddr;
+    std::uint32_t remotePort;
+    std::uint32_t pid;
+};
+struct UdpExRow {
+    std::uint32_t localAddr;
+    std::uint32_t localPort;
+    std::uint32_t pid;
+};
+
+// Where the two tables come from.  The default asks the IP helper library,
+// looked up at run time: the old "...ExTableFromStack" function where the
+// system exports it, otherwise the owner-PID table of GetExtended...Table
+// (IPv4, sorted).  Each read answers 0 with the rows in table order, or the
+// library's non-zero result; it raises vb::Error 48 when the library cannot
+// be loaded and 453 when it has neither function.
+class ExTables {
+public:
+    virtual ~ExTables() = default;
+    virtual unsigned long ReadTcpTable(std::vector<TcpExRow>& rows);
+    virtual unsigned long ReadUdpTable(std::vector<UdpExRow>& rows);
+    static ExTables& Platform();
+};
+
+// lvwPorts's five columns: "协议", "端口" (shows SubItems(2)), "状态" (shows
+// SubItems(1)), "PID", "进程".
+void AddPortColumns(ui::ListView& lvw);
+
+// Clears the list and adds a PortListRow per TCP row, then per UDP row.  A
+// table that cannot be read is reported in a box ("无法获取 TCP Table！  " ...);
+// every run-time error is raised to the caller.
+void ListPortsFromExTables(ui::ListView& lvw, ExTables& tables = ExTables::Platform());
+
+std::wstring TcpStateName(long state);  // "监听中" ...; empty outside 1..12
+long PortFromNetworkOrder(long value);  // 0x5000 -> 80
+// "System Idle Process" for 0, "System" for 4, otherwise the normalised image
+// path of the process's first module; empty when it cannot be read.
+std::wstring GetProcessPath(long pid);
+
+}  // namespace modProcessPorts
