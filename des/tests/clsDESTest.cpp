@@ -123,14 +123,14 @@ TEST(clsDESBytes, RoundTripsFromNothingToAMegabyte) {
 TEST(clsDESBytes, SameDataGivesFreshCipherTextsThatAllDecipher) {
     // Back-to-back calls and back-to-back instances, all within one timer tick.
     const Bytes data = Random(20, 3);
-    std::set<Bytes> ciphers;
+    std::set<std::string> ciphers;
     std::set<std::uint32_t> words;
     for (int i = 0; i < 50; ++i) {
         clsDES des;
         for (int j = 0; j < 2; ++j) {
             Bytes bytes = data;
             des.EncryptByte(bytes, L"Key12345");
-            ciphers.insert(bytes);
+            ciphers.insert(std::string(bytes.begin(), bytes.end()));
             const Bytes raw = RawDecipher(bytes, kAsciiKey);
             for (std::size_t at : {0u, 4u}) {
                 EXPECT_LE(Le32(raw, at), 2147483647u);
