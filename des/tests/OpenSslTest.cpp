@@ -4,48 +4,27 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <random>
 
 #include "des/AnsiText.h"
 #include "des/clsDES.h"
+#include "des/tests/TestSupport.h"
 
-namespace fs = std::filesystem;
-using Bytes = std::vector<std::uint8_t>;
+using namespace des_test;
 
 namespace {
 
 class OpenSsl : public ::testing::Test {
 protected:
-    OpenSsl() {
-        std::random_device rd;
-        dir_ = fs::temp_directory_path() / ("des_openssl_" + std::to_string(rd()));
-        fs::create_directories(dir_);
-    }
-    ~OpenSsl() override {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
-
-    static void Write(const fs::path& p, const Bytes& b) {
-        std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
-    }
-    static Bytes Read(const fs::path& p) {
-        std::ifstream in(p, std::ios::binary);
-        return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-
     // openssl enc -des-cbc over `input` with the 8 key bytes given in hex.
     Bytes Run(const Bytes& input, const std::string& keyHex, bool decrypt) {
-        const fs::path in = dir_ / "in", out = dir_ / "out";
-        Write(in, input);
+        const auto in = dir_.Path(L"in"), out = dir_.Path(L"out");
+        WriteFile(in, input);
         const std::string command = std::string("\"") + MORVIX_OPENSSL + "\" enc -des-cbc" + (decrypt ? " -d" : "") +
                                     " -provider legacy -provider default -K " + keyHex +
                                     " -iv 0000000000000000 -nopad -in \"" + in.string() + "\" -out \"" +
                                     out.string() + "\"";
         EXPECT_EQ(std::system(command.c_str()), 0) << command;
-        return Read(out);
+        return ReadFile(out);
     }
 
     // The plain layout: two words, the length (little-endian), data, zeros.
@@ -70,19 +49,7 @@ protected:
         return hex;
     }
 
-    static Bytes Random(std::size_t n, unsigned seed) {
-        std::mt19937 rng(seed);
-        Bytes b(n);
-        for (auto& x : b) x = static_cast<std::uint8_t>(rng());
-        return b;
-    }
-
-    static clsDES::RandomWords Words(std::uint32_t a, std::uint32_t b) {
-        auto count = std::make_shared<int>(0);
-        return [=] { return (*count)++ % 2 == 0 ? a : b; };
-    }
-
-    fs::path dir_;
+    TempFolder dir_;
 };
 
 TEST_F(OpenSsl, EncryptByteMatchesAcrossSizesAndKeys) {
@@ -121,13 +88,14 @@ TEST_F(OpenSsl, DecryptByteReadsOpenSslCipherText) {
 
 TEST_F(OpenSsl, FilesAndStringsAgree) {
     const Bytes data = Random(30000, 99);
-    Write(dir_ / "plain.bin", data);
+    WriteFile(dir_.Path(L"plain.bin"), data);
     clsDES des(Words(0x7FFFFFFF, 1));
-    des.EncryptFile((dir_ / "plain.bin").wstring(), (dir_ / "plain.des").wstring(), L"file key");
-    EXPECT_EQ(Read(dir_ / "plain.des"), Run(Assemble(0x7FFFFFFF, 1, data), KeyHex(L"file key"), false));
+    des.EncryptFile(dir_.Name(L"plain.bin"), dir_.Name(L"plain.des"), L"file key");
+    const Bytes written = ReadFile(dir_.Path(L"plain.des"));
+    EXPECT_EQ(written, Run(Assemble(0x7FFFFFFF, 1, data), KeyHex(L"file key"), false));
 
     // openssl deciphers what the class wrote; the header and padding come back.
-    const Bytes plain = Run(Read(dir_ / "plain.des"), KeyHex(L"file key"), true);
+    const Bytes plain = Run(written, KeyHex(L"file key"), true);
     EXPECT_EQ(plain, Assemble(0x7FFFFFFF, 1, data));
 
     const std::wstring text = L"进程 process 管理";

@@ -3,29 +3,18 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <random>
 #include <set>
 
 #include "des/AnsiText.h"
 #include "des/DesCore.h"
-#include "des/FileName.h"
-#include "des/clsDES.h"
+#include "des/tests/TestSupport.h"
 #include "platform/vb/VbError.h"
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<std::uint8_t>;
+using namespace des_test;
 using ::testing::ElementsAre;
 
 namespace {
-
-Bytes Random(std::size_t n, unsigned seed) {
-    std::mt19937 rng(seed);
-    Bytes b(n);
-    for (auto& x : b) x = static_cast<std::uint8_t>(rng());
-    return b;
-}
 
 // CBC with a zero IV straight through the core: what the class's cipher text
 // must decipher to, header included.
@@ -38,11 +27,6 @@ std::uint32_t Le32(const Bytes& b, std::size_t at) {
     return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<std::uint32_t>(b[at + 3]) << 24);
 }
 
-clsDES::RandomWords Words(std::uint32_t a, std::uint32_t b) {
-    auto next = std::make_shared<int>(0);
-    return [=] { return (*next)++ % 2 == 0 ? a : b; };
-}
-
 template <class F>
 vb::Error Caught(F&& f) {
     try {
@@ -52,39 +36,6 @@ vb::Error Caught(F&& f) {
     }
     ADD_FAILURE() << "no error raised";
     return vb::Error(0, L"", L"");
-}
-
-// A fresh folder under the system's temporary folder; file names inside it
-// are UTF-16 text, as the class takes them.
-class TempFolder {
-public:
-    TempFolder() {
-        std::random_device rd;
-        base_ = fs::temp_directory_path().wstring() + L"/des_test_" + std::to_wstring(rd()) + std::to_wstring(rd());
-        fs::create_directories(des::ToPath(base_));
-    }
-    ~TempFolder() {
-        std::error_code ec;
-        fs::remove_all(des::ToPath(base_), ec);
-    }
-    std::wstring Name(const std::wstring& name) const { return base_ + L"/" + name; }
-    fs::path Path(const std::wstring& name) const { return des::ToPath(Name(name)); }
-    std::size_t Entries() const {
-        const fs::directory_iterator list(des::ToPath(base_));
-        return static_cast<std::size_t>(std::distance(fs::begin(list), fs::end(list)));
-    }
-
-private:
-    std::wstring base_;
-};
-
-void WriteFile(const fs::path& p, const Bytes& b) {
-    std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
-}
-
-Bytes ReadFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 const std::array<std::uint8_t, 8> kAsciiKey = {'K', 'e', 'y', '1', '2', '3', '4', '5'};
