@@ -1,0 +1,398 @@
+#include "netports/modProcessPorts2.h"
+
+#include <psapi.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <set>
+#include <vector>
+
+#include "platform/win/Handle.h"
+
+namespace modProcessPorts2 {
+
+PortOwners PortOwnerTable[65536];
+
+namespace {
+
+constexpr NTSTATUS kStatusSuccess = 0;
+constexpr NTSTATUS kStatusPending = 0x00000103;
+constexpr NTSTATUS kStatusBufferOverflow = static_cast<NTSTATUS>(0x80000005);
+constexpr NTSTATUS kStatusNotImplemented = static_cast<NTSTATUS>(0xC0000002);
+constexpr NTSTATUS kStatusInvalidInfoClass = static_cast<NTSTATUS>(0xC0000003);
+constexpr NTSTATUS kStatusInfoLengthMismatch = static_cast<NTSTATUS>(0xC0000004);
+constexpr NTSTATUS kStatusBufferTooSmall = static_cast<NTSTATUS>(0xC0000023);
+constexpr NTSTATUS kStatusNotSupported = static_cast<NTSTATUS>(0xC00000BB);
+
+constexpr ULONG kObjectNameInformation = 1;
+constexpr DWORD kDuplicateAccess = 0x101F0000;
+
+// The handle table: start with room for a few thousand entries, grow from
+// the length the system asks for, and give up after a bounded number of tries
+// or a size no handle table reaches.
+constexpr ULONG kTableFirstSize = 64 * 1024;
+constexpr int kTableTries = 8;
+constexpr ULONG kTableMaxSize = 256u * 1024 * 1024;
+
+// A name query that has not answered by then is given up (it can block for
+// good on a synchronous file with a read pending).
+constexpr DWORD kNameQueryMs = 250;
+// A driver request still pending after this is cancelled; one that has not
+// completed after the cancel keeps its buffers until it does.
+constexpr DWORD kDriverWaitMs = 50;
+constexpr DWORD kCancelWaitMs = 500;
+
+// ---------------------------------------------------------------- platform
+
+template <class Fn>
+Fn NtEntry(const char* name) {
+    static HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(ntdll, name))) : nullptr;
+}
+
+using NtQuerySystemInformationFn = NTSTATUS(NTAPI*)(ULONG, void*, ULONG, ULONG*);
+using NtQueryObjectFn = NTSTATUS(NTAPI*)(HANDLE, ULONG, void*, ULONG, ULONG*);
+using NtDeviceIoControlFileFn = NTSTATUS(NTAPI*)(HANDLE, HANDLE, void*, void*, IO_STATUS_BLOCK*, ULONG, void*,
+                                                 ULONG, void*, ULONG);
+using NtCancelIoFileExFn = NTSTATUS(NTAPI*)(HANDLE, IO_STATUS_BLOCK*, IO_STATUS_BLOCK*);
+using NtCancelIoFileFn = NTSTATUS(NTAPI*)(HANDLE, IO_STATUS_BLOCK*);
+
+// ---------------------------------------------------------------- handle table
+
+bool TableTooSmall(NTSTATUS status) {
+    return status == kStatusInfoLengthMismatch || status == kStatusBufferTooSmall ||
+           status == kStatusBufferOverflow;
+}
+
+// One call of the given class, growing the buffer as the system asks.  False
+// when the class is not offered.
+bool ReadTableClass(HandleSystem& system, ULONG infoClass, std::vector<unsigned char>& table) {
+    ULONG size = kTableFirstSize;
+    for (int tries = 0; tries < kTableTries; ++tries) {
+        table.assign(size, 0);
+        ULONG returned = 0;
+        NTSTATUS status = system.QuerySystemInformation(infoClass, table.data(), size, &returned);
+        if (status == kStatusSuccess) {
+            if (returned > 0 && returned < size) table.resize(returned);
+            return true;
+        }
+        if (status == kStatusInvalidInfoClass || status == kStatusNotImplemented || status == kStatusNotSupported)
+            return false;
+        table.clear();
+        if (!TableTooSmall(status)) return true;  // nothing to probe
+        // The table may grow again before the next call: ask for a margin.
+        ULONG64 next = std::max<ULONG64>(ULONG64{size} * 2, ULONG64{returned} + returned / 8 + 4096);
+        if (next > kTableMaxSize) break;
+        size = static_cast<ULONG>(next);
+    }
+    table.clear();
+    return true;
+}
+
+template <class Info, class Entry>
+std::vector<HandleEntry> ParseTable(const std::vector<unsigned char>& table) {
+    std::vector<HandleEntry> out;
+    constexpr size_t head = offsetof(Info, entries);
+    if (table.size() < head) return out;
+    Info info;
+    std::memcpy(&info, table.data(), head);
+    size_t fit = (table.size() - head) / sizeof(Entry);
+    size_t count = std::min<size_t>(info.count, fit);  // never past what the system wrote
+    out.reserve(count);
+    for (size_t i = 0; i < count; ++i) {
+        Entry e;
+        std::memcpy(&e, table.data() + head + i * sizeof(Entry), sizeof e);
+        out.push_back({static_cast<ULONG_PTR>(e.processId), static_cast<ULONG_PTR>(e.handle), e.grantedAccess});
+    }
+    return out;
+}
+
+std::vector<HandleEntry> ReadHandleTable(HandleSystem& system) {
+    std::vector<unsigned char> table;
+    if (ReadTableClass(system, kSystemExtendedHandleInformation, table))
+        return ParseTable<HandleTableInfoEx, HandleTableEntryEx>(table);
+    ReadTableClass(system, kSystemHandleInformation, table);
+    return ParseTable<HandleTableInfo, HandleTableEntry>(table);
+}
+
+// ---------------------------------------------------------------- bounded name query
+
+// The object name buffer: the counted string, then room for the 11
+// characters of "\Device\Tcp" and a NUL.
+struct NameBuffer {
+    UNICODE_STRING name;
+    wchar_t text[12];
+};
+
+// A worker thread that runs one name query at a time.  When the walk stops
+// waiting for it, the worker finishes that query on its own, closes the copy
+// it was given and ends; the next query starts a new worker.
+struct NameWorker {
+    enum Phase { kIdle, kRunning, kAnswered, kAbandoned };
+    win::Handle wake{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+    win::Handle done{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+    HandleSystem* system = nullptr;
+    HANDLE copy = nullptr;
+    NameBuffer buffer{};
+    NTSTATUS status = 0;
+    std::atomic<int> phase{kIdle};
+};
+
+DWORD WINAPI NameWorkerMain(void* param) {
+    std::shared_ptr<NameWorker> w = std::move(*static_cast<std::shared_ptr<NameWorker>*>(param));
+    delete static_cast<std::shared_ptr<NameWorker>*>(param);
+    for (;;) {
+        WaitForSingleObject(w->wake.get(), INFINITE);
+        ULONG returned = 0;
+        w->status = w->system->QueryObject(w->copy, kObjectNameInformation, &w->buffer, sizeof w->buffer, &returned);
+        int running = NameWorker::kRunning;
+        if (!w->phase.compare_exchange_strong(running, NameWorker::kAnswered)) {
+            w->system->CloseHandle(w->copy);
+            return 0;
+        }
+        SetEvent(w->done.get());
+    }
+}
+
+class NameQueries {
+public:
+    // False when the query did not answer in time; the copy then belongs to
+    // the worker, which closes it.
+    bool Query(HandleSystem& system, HANDLE copy, NameBuffer& buffer, NTSTATUS& status) {
+        if (!worker_ && !Start()) {  // no thread to spare: ask directly
+            ULONG returned = 0;
+            status = system.QueryObject(copy, kObjectNameInformation, &buffer, sizeof buffer, &returned);
+            return true;
+        }
+        NameWorker& w = *worker_;
+        w.system = &system;
+        w.copy = copy;
+        w.buffer = NameBuffer{};
+        w.phase = NameWorker::kRunning;
+        SetEvent(w.wake.get());
+        if (WaitForSingleObject(w.done.get(), kNameQueryMs) != WAIT_OBJECT_0) {
+            int running = NameWorker::kRunning;
+            if (w.phase.compare_exchange_strong(running, NameWorker::kAbandoned)) {
+                worker_.reset();
+                return false;
+            }
+            WaitForSingleObject(w.done.get(), INFINITE);  // it answered just now
+        }
+        buffer = w.buffer;
+        status = w.status;
+        w.phase = NameWorker::kIdle;
+        return true;
+    }
+
+private:
+    bool Start() {
+        auto w = std::make_shared<NameWorker>();
+        if (!w->wake || !w->done) return false;
+        auto* param = new std::shared_ptr<NameWorker>(w);
+        HANDLE thread = CreateThread(nullptr, 64 * 1024, NameWorkerMain, param, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+        if (!thread) {
+            delete param;
+            return false;
+        }
+        CloseHandle(thread);
+        worker_ = std::move(w);
+        return true;
+    }
+
+    std::shared_ptr<NameWorker> worker_;
+};
+
+NameQueries g_nameQueries;
+// Granted-access masks whose name query blocked during the current walk:
+// handles of the same kind are passed over for the rest of it.
+std::set<ULONG> g_blockingAccess;
+
+// ---------------------------------------------------------------- driver requests
+
+struct DriverRequest {
+    IO_STATUS_BLOCK status{};
+    TdiQueryRequest input{};
+    unsigned char output[kTdiAnswerSize]{};
+    win::Handle event;
+};
+
+// Requests the driver never completed, even after the cancel: their buffers
+// stay valid until it does.
+std::vector<std::unique_ptr<DriverRequest>> g_parkedRequests;
+
+void ReleaseCompletedRequests() {
+    std::erase_if(g_parkedRequests, [](const std::unique_ptr<DriverRequest>& r) {
+        return WaitForSingleObject(r->event.get(), 0) == WAIT_OBJECT_0;
+    });
+}
+
+bool IsTransportDevice(const std::wstring& upperName) {
+    return upperName == L"\\DEVICE\\TCP" || upperName == L"\\DEVICE\\UDP";
+}
+
+std::wstring UpperCase(std::wstring text) {
+    if (!text.empty()) CharUpperBuffW(text.data(), static_cast<DWORD>(text.size()));
+    return text;
+}
+
+void AddOwnerRow(ui::ListView& lvw, const wchar_t* protocol, long port, long pid) {
+    int i = lvw.Add(L"", protocol);
+    lvw.SetSubItem(i, 2, std::to_wstring(port));
+    lvw.SetSubItem(i, 1, L"");
+    lvw.SetSubItem(i, 3, std::to_wstring(pid));
+    lvw.SetSubItem(i, 4, GetOwnerPath(pid));
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- HandleSystem
+
+NTSTATUS HandleSystem::QuerySystemInformation(ULONG infoClass, void* buffer, ULONG length, ULONG* returned) {
+    static auto fn = NtEntry<NtQuerySystemInformationFn>("NtQuerySystemInformation");
+    return fn ? fn(infoClass, buffer, length, returned) : kStatusNotImplemented;
+}
+
+HANDLE HandleSystem::OpenProcess(DWORD access, DWORD pid) { return ::OpenProcess(access, FALSE, pid); }
+
+HANDLE HandleSystem::DuplicateHandle(HANDLE process, HANDLE source, DWORD access) {
+    HANDLE copy = nullptr;
+    return ::DuplicateHandle(process, source, GetCurrentProcess(), &copy, access, FALSE, 0) ? copy : nullptr;
+}
+
+NTSTATUS HandleSystem::QueryObject(HANDLE object, ULONG infoClass, void* buffer, ULONG length, ULONG* returned) {
+    static auto fn = NtEntry<NtQueryObjectFn>("NtQueryObject");
+    return fn ? fn(object, infoClass, buffer, length, returned) : kStatusNotImplemented;
+}
+
+NTSTATUS HandleSystem::DeviceIoControlFile(HANDLE file, HANDLE event, IO_STATUS_BLOCK* status, ULONG code,
+                                           void* input, ULONG inputLength, void* output, ULONG outputLength) {
+    static auto fn = NtEntry<NtDeviceIoControlFileFn>("NtDeviceIoControlFile");
+    return fn ? fn(file, event, nullptr, nullptr, status, code, input, inputLength, output, outputLength)
+              : kStatusNotImplemented;
+}
+
+void HandleSystem::CancelIo(HANDLE file, IO_STATUS_BLOCK* status) {
+    static auto cancelEx = NtEntry<NtCancelIoFileExFn>("NtCancelIoFileEx");
+    static auto cancel = NtEntry<NtCancelIoFileFn>("NtCancelIoFile");
+    IO_STATUS_BLOCK result{};
+    if (cancelEx) cancelEx(file, status, &result);
+    else if (cancel) cancel(file, &result);  // this thread's requests on the handle
+}
+
+void HandleSystem::CloseHandle(HANDLE handle) { ::CloseHandle(handle); }
+
+HandleSystem& HandleSystem::Platform() {
+    static HandleSystem platform;
+    return platform;
+}
+
+// ---------------------------------------------------------------- the walk
+
+void ListPortsFromHandles(ui::ListView& lvw, HandleSystem& system) {
+    lvw.SetColumnWidth(3, 0);  // no states on this path
+    lvw.Clear();
+    std::fill(std::begin(PortOwnerTable), std::end(PortOwnerTable), PortOwners{});
+
+    BuildPortTable(system);
+
+    lvw.BeginUpdate();
+    try {
+        for (long port = 0; port <= 65535; ++port) {
+            const PortOwners& owners = PortOwnerTable[port];
+            if (owners.TcpOwnerPid != 0) AddOwnerRow(lvw, L"TCP", port, owners.TcpOwnerPid);
+            if (owners.UdpOwnerPid != 0) AddOwnerRow(lvw, L"UDP", port, owners.UdpOwnerPid);
+        }
+    } catch (...) {
+        lvw.EndUpdate();
+        throw;
+    }
+    lvw.EndUpdate();
+}
+
+bool BuildPortTable(HandleSystem& system) {
+    ReleaseCompletedRequests();
+    g_blockingAccess.clear();
+    for (const HandleEntry& entry : ReadHandleTable(system))
+        if (!g_blockingAccess.count(entry.grantedAccess)) ProbeHandle(entry, system);
+    return true;
+}
+
+void ProbeHandle(const HandleEntry& entry, HandleSystem& system) {
+    if (entry.pid == 0) return;
+    HANDLE process = system.OpenProcess(PROCESS_DUP_HANDLE, static_cast<DWORD>(entry.pid));
+    if (!process) return;
+    HANDLE copy = system.DuplicateHandle(process, reinterpret_cast<HANDLE>(entry.handle), kDuplicateAccess);
+    if (copy) {
+        NameBuffer buffer{};
+        NTSTATUS status = 0;
+        if (!g_nameQueries.Query(system, copy, buffer, status)) {
+            copy = nullptr;  // the worker closes it once the query returns
+            g_blockingAccess.insert(entry.grantedAccess);
+        } else if (status == kStatusSuccess && buffer.name.Length == 22) {
+            std::wstring name = UpperCase(TrimAtNull(std::wstring(buffer.text, 12)));
+            if (IsTransportDevice(name)) {
+                long port = QueryTdiLocalPort(copy, system);
+                if (port != 0) {
+                    PortOwners& owners = PortOwnerTable[port];
+                    (name.find(L"TCP") != std::wstring::npos ? owners.TcpOwnerPid : owners.UdpOwnerPid) =
+                        static_cast<long>(entry.pid);
+                }
+            }
+        }
+        if (copy) system.CloseHandle(copy);
+    }
+    system.CloseHandle(process);
+}
+
+long QueryTdiLocalPort(HANDLE handle, HandleSystem& system) {
+    auto request = std::make_unique<DriverRequest>();
+    request->input.queryType = 3;  // TDI_QUERY_ADDRESS_INFO
+    request->event.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    NTSTATUS status = system.DeviceIoControlFile(handle, request->event.get(), &request->status, kTdiQueryInformation,
+                                                 &request->input, sizeof request->input, request->output,
+                                                 sizeof request->output);
+    if (status == kStatusPending) {
+        // The driver still owns the buffers: they go only once it has let go.
+        HANDLE event = request->event.get();
+        bool finished = event && WaitForSingleObject(event, kDriverWaitMs) == WAIT_OBJECT_0;
+        if (!finished) {
+            system.CancelIo(handle, &request->status);
+            finished = event && WaitForSingleObject(event, kCancelWaitMs) == WAIT_OBJECT_0;
+        }
+        if (!finished) g_parkedRequests.push_back(std::move(request));
+        return 0;  // a pending answer counts as no answer
+    }
+    if (status != kStatusSuccess) return 0;
+    std::uint16_t port;
+    std::memcpy(&port, request->output + kTdiPortOffset, sizeof port);
+    return static_cast<long>((port & 0xFF) << 8 | port >> 8);
+}
+
+std::wstring TrimAtNull(const std::wstring& text) {
+    size_t at = text.find(L'\0');
+    return at == std::wstring::npos ? std::wstring() : text.substr(0, at);
+}
+
+std::wstring GetOwnerPath(long pid) {
+    win::Handle process(::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, static_cast<DWORD>(pid)));
+    if (!process) return L"";
+    HMODULE modules[200 / sizeof(HMODULE)];
+    DWORD needed = 0;
+    if (!EnumProcessModules(process.get(), modules, 200, &needed)) return L"";
+    wchar_t path[260];
+    DWORD n = GetModuleFileNameExW(process.get(), modules[0], path, 260);
+    return std::wstring(path, std::min<DWORD>(n, 260));
+}
+
+void ListPorts(ui::ListView& lvw, modProcessPorts::ExTables& tables, HandleSystem& system) {
+    try {
+        modProcessPorts::ListPortsFromExTables(lvw, tables);
+    } catch (const std::exception&) {
+        ListPortsFromHandles(lvw, system);
+    }
+}
+
+}  // namespace modProcessPorts2

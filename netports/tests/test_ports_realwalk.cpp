@@ -1,0 +1,78 @@
+// Both sources against the real system, with a child holding loopback ports.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+
+#include "netports/modProcessPorts2.h"
+#include "netports/tests/test_ports_window.h"
+#include "tests/helpers/TestSupport.h"
+
+using portstest::PortsWindow;
+
+namespace {
+
+// The real system, counting what the walk asked of it.
+class CountingSystem : public modProcessPorts2::HandleSystem {
+public:
+    std::atomic<int> opened{0}, named{0}, ownEntries{0};
+    HANDLE OpenProcess(DWORD access, DWORD pid) override {
+        ++opened;
+        if (pid == GetCurrentProcessId()) ++ownEntries;
+        return HandleSystem::OpenProcess(access, pid);
+    }
+    NTSTATUS QueryObject(HANDLE object, ULONG infoClass, void* buffer, ULONG length, ULONG* returned) override {
+        ++named;
+        return HandleSystem::QueryObject(object, infoClass, buffer, length, returned);
+    }
+};
+
+}  // namespace
+
+TEST(RealSystem, TheHandleWalkFinishesQuicklyWithTheStateColumnHidden) {
+    testsupport::Child child(L"--tcp --udp --pair");
+    ASSERT_TRUE(child.WaitReady());
+    PortsWindow w;
+    testsupport::MessageBoxAnswerer boxes;
+    DWORD handlesBefore = 0, handlesAfter = 0;
+    GetProcessHandleCount(GetCurrentProcess(), &handlesBefore);
+
+    CountingSystem system;
+    DWORD start = GetTickCount();
+    modProcessPorts2::ListPortsFromHandles(w.lvw, system);
+    DWORD elapsed = GetTickCount() - start;
+    std::printf("handle walk: %lu ms, %d rows, %d entries opened, %d named\n", static_cast<unsigned long>(elapsed),
+                w.lvw.Count(), system.opened.load(), system.named.load());
+
+    // The table was really read: this process's own handles were among it.
+    EXPECT_GT(system.ownEntries.load(), 0);
+    EXPECT_GT(system.named.load(), 0);
+
+    EXPECT_LT(elapsed, 20000u);
+    EXPECT_TRUE(boxes.Boxes().empty());
+    EXPECT_EQ(w.lvw.ColumnWidth(3), 0);
+    EXPECT_EQ(w.lvw.ColumnHeader(3), L"状态");
+    for (int i = 1; i <= w.lvw.Count(); ++i) {
+        EXPECT_TRUE(w.lvw.Text(i) == L"TCP" || w.lvw.Text(i) == L"UDP");
+        long port = std::stol(w.lvw.SubItem(i, 2));
+        EXPECT_TRUE(port > 0 && port <= 65535);
+        EXPECT_EQ(w.lvw.SubItem(i, 1), L"");
+    }
+    // Every copy and process handle the walk made is closed again.
+    GetProcessHandleCount(GetCurrentProcess(), &handlesAfter);
+    EXPECT_LE(handlesAfter, handlesBefore + 4);  // the name-query thread's own
+}
+
+TEST(RealSystem, TheRefreshUsesTheTablesWhereTheyCanBeRead) {
+    testsupport::Child child(L"--tcp --udp");
+    ASSERT_TRUE(child.WaitReady());
+    PortsWindow w;
+    testsupport::MessageBoxAnswerer boxes;
+    modProcessPorts2::ListPorts(w.lvw);
+    EXPECT_TRUE(boxes.Boxes().empty());
+    EXPECT_GT(w.lvw.ColumnWidth(3), 0);
+    int listen = w.Find(L"TCP", child.TcpPort());
+    ASSERT_NE(listen, 0);
+    EXPECT_EQ(w.Shown(listen, 3), L"监听中");
+    EXPECT_NE(w.Find(L"UDP", child.UdpPort()), 0);
+}
