@@ -48,6 +48,9 @@ std::vector<std::uint8_t> ReadWholeFile(const fs::path& path, const wchar_t* mem
     std::error_code ec;
     const auto size = fs::file_size(path, ec);
     if (!in || ec) Raise(kErrFileAccess, member, L"Path/File access error: cannot read " + name);
+    // Neither a plain text nor a cipher text can be longer than the header can describe.
+    if (size > static_cast<std::uintmax_t>(INT32_MAX))
+        Raise(kErrOverflow, member, L"Overflow: the file is too large for DES encryption: " + name);
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
     in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     if (static_cast<std::uintmax_t>(in.gcount()) != size)

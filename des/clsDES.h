@@ -32,6 +32,9 @@ public:
     using RandomWords = std::function<std::uint32_t()>;
 
     explicit clsDES(RandomWords random = {});
+    // One generator per instance: a copy would repeat its header words.
+    clsDES(const clsDES&) = delete;
+    clsDES& operator=(const clsDES&) = delete;
 
     // A non-empty Key argument is assigned to Key first and stays in force.
     void EncryptByte(std::vector<std::uint8_t>& ByteArray, const std::wstring& Key = L"");
@@ -47,8 +50,8 @@ public:
     // as the text has characters), padded with zero bytes.
     void Key(const std::wstring& New_Value);
 
-    // Raised during every array operation: 0 first, 100 last, at most one
-    // report per percent between.  The handler may change Percent; that
+    // Raised during every array operation: 0 first, 100 last when it
+    // succeeds, at most one report per percent between.  The handler may change Percent; that
     // changes nothing here.
     std::function<void(std::int32_t& Percent)> Progress;
 

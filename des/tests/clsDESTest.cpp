@@ -1,5 +1,9 @@
 // clsDES as its callers see it: the header layout, keys, progress, errors,
 // strings and real files in a temporary folder.
+#ifdef _WIN32
+#include <windows.h>  // its EncryptFile/DecryptFile macros must leave the members alone
+#endif
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
