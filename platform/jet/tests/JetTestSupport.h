@@ -1,0 +1,63 @@
+#pragma once
+// Shared by the engine's tests: temporary folders, sample files, and a file
+// that fails on command.
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/jet/Jet.h"
+
+namespace jettest {
+
+// A fresh folder under the system's temporary folder, removed on destruction.
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    const std::filesystem::path& path() const { return path_; }
+    std::wstring File(const std::wstring& name) const { return (path_ / name).wstring(); }
+
+private:
+    std::filesystem::path path_;
+};
+
+// The five Access-made samples, and a writable copy of one of them.
+std::filesystem::path Sample(const std::wstring& name);
+std::wstring CopySample(const std::wstring& name, const TempFolder& into);
+extern const wchar_t* const kSamples[5];
+// The password of a sample ("" when it has none).
+std::wstring SamplePassword(const std::wstring& name);
+
+std::vector<std::uint8_t> ReadAll(const std::wstring& path);
+void WriteAll(const std::wstring& path, const std::vector<std::uint8_t>& bytes);
+
+// Wraps a file and fails writes when told to: `failAfter` successful writes
+// then every write fails (a full disk), or only that one write fails.
+class FaultyFile : public jet::File {
+public:
+    FaultyFile(std::unique_ptr<jet::File> inner, long failAfter, bool onlyOnce, long errorNumber = 3026)
+        : inner_(std::move(inner)), failAfter_(failAfter), onlyOnce_(onlyOnce), error_(errorNumber) {}
+    std::uint64_t Size() override { return inner_->Size(); }
+    void Read(std::uint64_t offset, void* buffer, std::size_t n) override { inner_->Read(offset, buffer, n); }
+    void Write(std::uint64_t offset, const void* buffer, std::size_t n) override;
+    void Truncate(std::uint64_t size) override;
+    void Flush() override { inner_->Flush(); }
+    const std::wstring& Name() const override { return inner_->Name(); }
+    long writes = 0;
+    bool failed = false;
+
+private:
+    bool ShouldFail();
+    std::unique_ptr<jet::File> inner_;
+    long failAfter_;
+    bool onlyOnce_;
+    long error_;
+};
+
+// Text of every row of a table, in storage order ("\x01" marks Null).
+std::vector<std::vector<std::wstring>> Dump(jet::Table& table);
+
+}  // namespace jettest

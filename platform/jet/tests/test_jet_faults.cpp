@@ -1,0 +1,136 @@
+// A write that fails part-way (full disk, broken device) loses no record that
+// was there before, and the file still opens and reads.
+#include <gtest/gtest.h>
+
+#include "platform/jet/tests/JetTestSupport.h"
+
+using namespace jettest;
+
+namespace {
+
+// A user file with `rows` rows; returns their names.
+std::vector<std::wstring> MakeFile(const std::wstring& path, int rows, int nameLength) {
+    std::vector<std::wstring> names;
+    auto db = jet::Database::Create(path);
+    auto& t = db->CreateTable(L"Process", {{L"ProcessName"}, {L"Description"}, {L"Virus", 1}});
+    for (int i = 0; i < rows; ++i) {
+        std::wstring n = std::to_wstring(i) + L"-" + std::wstring(std::size_t(nameLength), L'名') + L".exe";
+        t.Append({n, std::wstring(std::size_t(nameLength), L'述'), L"N"});
+        names.push_back(n);
+    }
+    return names;
+}
+
+std::vector<std::wstring> ReadNames(const std::wstring& path) {
+    jet::OpenOptions o;
+    o.exclusive = true;
+    auto db = jet::Database::Open(path, o);
+    std::vector<std::wstring> names;
+    auto& t = db->OpenTable(L"Process");
+    for (auto id : t.AllRows()) names.push_back(*t.Row(id)[0]);
+    return names;
+}
+
+std::unique_ptr<jet::Database> OpenFaulty(const std::wstring& path, long failAfter, bool onlyOnce, long error,
+                                          FaultyFile** handle) {
+    auto inner = jet::OpenFile(path, jet::FileAccess::ReadWrite, true);
+    auto faulty = std::make_unique<FaultyFile>(std::move(inner), failAfter, onlyOnce, error);
+    *handle = faulty.get();
+    jet::OpenOptions o;
+    o.exclusive = true;
+    return jet::Database::Open(std::move(faulty), o);
+}
+
+enum class Op { AppendFits, AppendNewPage, AppendPastMap, Delete, Replace };
+
+void RunOp(jet::Table& t, Op op) {
+    switch (op) {
+    case Op::AppendFits:
+    case Op::AppendNewPage:
+    case Op::AppendPastMap:
+        t.Append({L"added.exe", std::wstring(200, L'新'), L"Y"});
+        break;
+    case Op::Delete:
+        t.Delete(t.AllRows()[1]);
+        break;
+    case Op::Replace:
+        t.Replace(t.AllRows()[1], {L"replaced.exe", L"", L"N"});
+        break;
+    }
+}
+
+// Fails the operation's writes from every position in turn; after each the
+// file must hold every earlier record, plus at most the operation's effect.
+void ExpectNoLoss(Op op, int rows, int nameLength, long error, bool onlyOnce) {
+    TempFolder dir;
+    std::wstring seed = dir.File(L"seed.mdb");
+    auto names = MakeFile(seed, rows, nameLength);
+    auto seedBytes = ReadAll(seed);
+    if (op == Op::AppendPastMap) {
+        ASSERT_EQ(seedBytes.size(), 512u * 4096u);  // the inline map is full
+    }
+    int failures = 0;
+    for (long failAfter = 0; failAfter < 12; ++failAfter) {
+        SCOPED_TRACE("fail after " + std::to_string(failAfter) + " writes");
+        std::wstring path = dir.File(L"work.mdb");
+        WriteAll(path, seedBytes);
+        bool threw = false;
+        {
+            FaultyFile* file = nullptr;
+            auto db = OpenFaulty(path, failAfter, onlyOnce, error, &file);
+            auto& t = db->OpenTable(L"Process");
+            try {
+                RunOp(t, op);
+            } catch (const jet::Error& e) {
+                threw = true;
+                EXPECT_EQ(e.Number(), error);
+                ++failures;
+            }
+            EXPECT_EQ(threw, file->failed);
+            // The connection stays sound: the cache still matches the file.
+            EXPECT_EQ(t.LiveRowCount(), t.AllRows().size());
+        }
+        auto after = ReadNames(path);
+        std::vector<std::wstring> kept;
+        for (const auto& n : names)
+            if (std::find(after.begin(), after.end(), n) != after.end()) kept.push_back(n);
+        if (op == Op::Delete || op == Op::Replace) {
+            // Only the one row the operation removes may be missing, and only if it completed.
+            std::size_t missing = names.size() - kept.size();
+            EXPECT_EQ(missing, threw ? 0u : 1u);
+            if (op == Op::Replace && missing == 1) {
+                EXPECT_NE(std::find(after.begin(), after.end(), L"replaced.exe"), after.end());
+            }
+        } else {
+            EXPECT_EQ(kept, names);
+            EXPECT_LE(after.size(), names.size() + 1);
+            bool grew = ReadAll(path).size() > seedBytes.size();
+            if (!threw) {
+                EXPECT_EQ(after.size(), names.size() + 1);
+                EXPECT_EQ(grew, op != Op::AppendFits);
+            }
+        }
+    }
+    EXPECT_GT(failures, 0);  // the faults did hit the writes
+}
+
+}  // namespace
+
+TEST(JetWriteFailures, FullDiskDuringAppendToAPageWithRoom) { ExpectNoLoss(Op::AppendFits, 3, 2, 3026, false); }
+
+TEST(JetWriteFailures, FullDiskDuringAppendThatNeedsANewPage) {
+    // Rows of ~990 bytes: four fill a page, so the ninth row needs a third page.
+    ExpectNoLoss(Op::AppendNewPage, 8, 240, 3026, false);
+}
+
+TEST(JetWriteFailures, BrokenDeviceDuringAppendAndConversionPastTheUsageMap) {
+    // Four rows of ~990 bytes per page: 2024 rows fill pages 6 to 511, the
+    // last an inline map reaches, so the next page converts the map.
+    ExpectNoLoss(Op::AppendPastMap, 2024, 240, 3043, false);
+}
+
+TEST(JetWriteFailures, OneFailedWriteDuringDeleteAndReplace) {
+    ExpectNoLoss(Op::Delete, 5, 2, 3043, true);
+    ExpectNoLoss(Op::Replace, 5, 2, 3043, true);
+    ExpectNoLoss(Op::Replace, 8, 200, 3026, false);
+}
