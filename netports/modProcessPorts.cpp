@@ -2,7 +2,9 @@
 
 #include <psapi.h>
 
+#include <algorithm>
 #include <cstring>
+#include <unordered_map>
 
 #include "platform/vb/Runtime.h"
 #include "platform/vb/VbError.h"
@@ -58,18 +60,24 @@ DWORD ReadAllocated(AllocateExTableFn allocate, std::vector<Row>& rows) {
     return result;
 }
 
+// Each call builds the whole table (owners included), so the first try gets
+// a buffer as large as the last table needed rather than a size query; a
+// table that grew is read again into the size it asks for, a few times.
 template <class Row>
 DWORD ReadExtended(GetExtendedTableFn get, int tableClass, std::vector<Row>& rows) {
-    DWORD size = 0;
-    DWORD result = get(nullptr, &size, TRUE, kAfInet, tableClass, 0);
+    static DWORD lastSize = 64 * 1024;
+    DWORD size = lastSize;
     std::vector<unsigned char> block;
-    // The table may grow between the size query and the read: a few tries.
+    DWORD result = ERROR_INSUFFICIENT_BUFFER;
     for (int tries = 0; tries < 5 && result == ERROR_INSUFFICIENT_BUFFER; ++tries) {
-        size += 64 * sizeof(Row);
-        block.assign(size, 0);
+        block.assign(size + 64 * sizeof(Row), 0);
+        size = static_cast<DWORD>(block.size());
         result = get(block.data(), &size, TRUE, kAfInet, tableClass, 0);
     }
-    if (result == 0) CopyRows(block.data(), block.size(), rows);
+    if (result == 0) {
+        CopyRows(block.data(), block.size(), rows);
+        lastSize = std::max<DWORD>(lastSize, size);
+    }
     return result;
 }
 
@@ -98,13 +106,28 @@ private:
     ui::ListView& lvw_;
 };
 
-void AddRow(ui::ListView& lvw, const wchar_t* protocol, std::uint32_t localPort, const std::wstring& state,
-            std::uint32_t pid) {
+// Image paths of one refresh: a process owning many ports is opened once
+// (opening another process for its modules is slow), and nothing is kept for
+// the next refresh.
+class PathsOfOneRefresh {
+public:
+    const std::wstring& Of(std::uint32_t pid) {
+        auto it = paths_.find(pid);
+        if (it == paths_.end()) it = paths_.emplace(pid, GetProcessPath(static_cast<long>(pid))).first;
+        return it->second;
+    }
+
+private:
+    std::unordered_map<std::uint32_t, std::wstring> paths_;
+};
+
+void AddRow(ui::ListView& lvw, PathsOfOneRefresh& paths, const wchar_t* protocol, std::uint32_t localPort,
+            const std::wstring& state, std::uint32_t pid) {
     int i = lvw.Add(L"", protocol);
     lvw.SetSubItem(i, 2, std::to_wstring(PortFromNetworkOrder(static_cast<long>(localPort))));
     lvw.SetSubItem(i, 1, state);
     lvw.SetSubItem(i, 3, std::to_wstring(pid));
-    lvw.SetSubItem(i, 4, GetProcessPath(static_cast<long>(pid)));
+    lvw.SetSubItem(i, 4, paths.Of(pid));
 }
 
 void ShowFailure(ui::ListView& lvw, const wchar_t* text) {
@@ -137,13 +160,15 @@ void AddPortColumns(ui::ListView& lvw) {
 
 void ListPortsFromExTables(ui::ListView& lvw, ExTables& tables) {
     lvw.Clear();
+    PathsOfOneRefresh paths;
 
     std::vector<TcpExRow> tcp;
     if (tables.ReadTcpTable(tcp) != 0) {
         ShowFailure(lvw, L"无法获取 TCP Table！  ");
     } else {
         Batch batch(lvw);
-        for (const TcpExRow& row : tcp) AddRow(lvw, L"TCP", row.localPort, TcpStateName(static_cast<long>(row.state)), row.pid);
+        for (const TcpExRow& row : tcp)
+            AddRow(lvw, paths, L"TCP", row.localPort, TcpStateName(static_cast<long>(row.state)), row.pid);
     }
 
     std::vector<UdpExRow> udp;
@@ -152,7 +177,7 @@ void ListPortsFromExTables(ui::ListView& lvw, ExTables& tables) {
         return;
     }
     Batch batch(lvw);
-    for (const UdpExRow& row : udp) AddRow(lvw, L"UDP", row.localPort, L"监听中", row.pid);
+    for (const UdpExRow& row : udp) AddRow(lvw, paths, L"UDP", row.localPort, L"监听中", row.pid);
 }
 
 std::wstring TcpStateName(long state) {
