@@ -50,13 +50,20 @@ void CopyRows(const unsigned char* block, size_t size, std::vector<Row>& rows) {
 
 // The old function returns a block of the process heap; it goes back there
 // exactly once, whatever the result.
+struct HeapBlock {
+    HANDLE heap;
+    void* block = nullptr;
+    ~HeapBlock() {
+        if (block) HeapFree(heap, 0, block);
+    }
+};
+
 template <class Row>
 DWORD ReadAllocated(AllocateExTableFn allocate, std::vector<Row>& rows) {
-    HANDLE heap = GetProcessHeap();
-    void* block = nullptr;
-    DWORD result = allocate(&block, TRUE, heap, 2, kAfInet);
-    if (result == 0 && block) CopyRows(static_cast<unsigned char*>(block), HeapSize(heap, 0, block), rows);
-    if (block) HeapFree(heap, 0, block);
+    HeapBlock table{GetProcessHeap()};
+    DWORD result = allocate(&table.block, TRUE, table.heap, 2, kAfInet);
+    if (result == 0 && table.block)
+        CopyRows(static_cast<unsigned char*>(table.block), HeapSize(table.heap, 0, table.block), rows);
     return result;
 }
 

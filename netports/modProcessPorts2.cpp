@@ -16,6 +16,11 @@ namespace modProcessPorts2 {
 
 PortOwners PortOwnerTable[65536];
 
+// The layouts the system uses for a 32-bit program.
+static_assert(sizeof(void*) != 4 || (sizeof(HandleTableEntry) == 16 && offsetof(HandleTableInfo, entries) == 4 &&
+                                     sizeof(HandleTableEntryEx) == 28 && offsetof(HandleTableInfoEx, entries) == 8));
+static_assert(sizeof(TdiQueryRequest) == 24);
+
 namespace {
 
 constexpr NTSTATUS kStatusSuccess = 0;
@@ -126,6 +131,7 @@ struct NameBuffer {
     UNICODE_STRING name;
     wchar_t text[12];
 };
+static_assert(sizeof(void*) != 4 || sizeof(NameBuffer) == 32);
 
 // A worker thread that runs one name query at a time.  When the walk stops
 // waiting for it, the worker finishes that query on its own, closes the copy
