@@ -83,6 +83,25 @@ TEST(PortColumns, FiveLeftAlignedColumnsWithPortAndStateBoundCrosswise) {
     }
 }
 
+TEST(PortColumns, ColumnsWithoutABindingStillShowTheCellOfTheirPosition) {
+    PortsWindow w;
+    ui::ListView plain;
+    plain.Create(w.Window(), 2, RECT{0, 0, 300, 200});
+    plain.AddColumn(L"a", 1000, ui::Align::Left);
+    plain.AddColumn(L"b", 1000, ui::Align::Right);
+    plain.AddColumn(L"c", 1000, ui::Align::Center);
+    int i = plain.Add(L"k", L"text");
+    plain.SetSubItem(i, 2, L"two");
+    plain.SetSubItem(i, 1, L"one");
+    wchar_t shown[32];
+    const wchar_t* expected[] = {L"text", L"one", L"two"};
+    for (int c = 0; c < 3; ++c) {
+        ListView_GetItemText(plain.Hwnd(), 0, c, shown, 32);
+        EXPECT_EQ(std::wstring(shown), expected[c]);
+        EXPECT_EQ(plain.ColumnSubItem(c + 1), c);
+    }
+}
+
 TEST(ExTablesList, InjectedRowsGiveOneRowEachInTableOrderTcpFirst) {
     testsupport::Child child(L"--tcp");
     ASSERT_TRUE(child.WaitReady());
