@@ -47,6 +47,8 @@ public:
     virtual void Update() = 0;
     virtual void Delete() = 0;
     virtual void Close() = 0;
+    // Leaves AddNew/Edit without saving.
+    virtual void CancelUpdate() = 0;
 };
 
 class Database {
@@ -58,6 +60,9 @@ public:
     virtual void Close() = 0;
     virtual const std::wstring& Name() const = 0;
 };
+
+// A text as an SQL string literal: in single quotes, each quote inside doubled.
+std::wstring SqlQuote(const std::wstring& text);
 
 struct DBEngine {
     // name: file path; exclusive: a second open of the file (any process) fails while

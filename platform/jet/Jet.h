@@ -114,6 +114,9 @@ public:
     const std::vector<Value>& Row(RowId id);
     std::size_t LiveRowCount();
 
+    // Throws 3027 when the table cannot be written (read-only database, indexes).
+    void CheckWritable() const;
+
     // Writes.  Each either completes or leaves the file as it was (apart from
     // an unreferenced page past the old end when even the rollback fails).
     // Refused with 3027 on a read-only database or a table with indexes.
@@ -134,7 +137,6 @@ private:
     Table(Database& db, std::wstring name, std::uint32_t tdefPage);
     void Load();
     void EnsureRows();
-    void CheckWritable() const;
     std::vector<std::uint8_t> EncodeRow(const std::vector<Value>& values) const;
     std::vector<Value> DecodeRow(const std::uint8_t* row, std::size_t n);
     Value DecodeLongValue(const std::uint8_t* p, std::size_t n, bool text);
