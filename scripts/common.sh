@@ -1,14 +1,16 @@
-# Shared by run.sh and test.sh: build folders, the cross and host builds, and
-# the private Wine session (prefix, X display, persistent wineserver).
+# Shared by run.sh and test.sh: build folders, the three builds, and the
+# private Wine session (prefix, X display, persistent wineserver).
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-cross=$root/build/cross
-host=$root/build/host
+host=$root/build/host      # native, portable code only, sanitizers
+win64=$root/build/win64    # 64-bit Windows: what the tests run
+win32=$root/build/win32    # 32-bit Windows: the deliverables
 jobs=$(nproc)
 
-build_cross() {
-  cmake -S "$root" -B "$cross" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-i686-mingw.cmake" >/dev/null
-  cmake --build "$cross" -j "$jobs" "$@"
+configure_windows() {  # $1 folder, $2 toolchain, extra cmake args...
+  local dir=$1 toolchain=$2
+  shift 2
+  cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain" "$@" >/dev/null
 }
 
 build_host() {
@@ -16,11 +18,48 @@ build_host() {
   cmake --build "$host" -j "$jobs" "$@"
 }
 
+build_win64() {
+  configure_windows "$win64" toolchain-x86_64-mingw.cmake
+  cmake --build "$win64" -j "$jobs" "$@"
+}
+
+build_win32() {
+  configure_windows "$win32" toolchain-i686-mingw.cmake -DBUILD_TESTING=OFF
+  cmake --build "$win32" -j "$jobs" "$@"
+}
+
+# True when this kernel runs 32-bit programs natively (Wine's 32-bit loader).
+can_run_win32() {
+  [[ -x /usr/lib/wine/wine ]] || return 1
+  [[ ! -e /proc/sys/fs/binfmt_misc/qemu-i386 ]] || return 1  # only emulated
+  /usr/lib/wine/wine --version >/dev/null 2>&1
+}
+
+# Makes the prefix.  A 64-bit prefix also tries to set up its 32-bit half;
+# where 32-bit code runs only through qemu that takes minutes, so the prefix is
+# made where no qemu registration is visible (a private binfmt_misc mount).
+create_prefix() {
+  local loader=$1
+  local boot="timeout 900 $loader wineboot -i >/dev/null 2>&1; wineserver -w"
+  if [[ $loader == */wine64 ]] && unshare --user --map-root-user --mount true 2>/dev/null; then
+    unshare --user --map-root-user --mount bash -c \
+      "mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc 2>/dev/null; $boot" || true
+  else
+    bash -c "$boot" || true
+  fi
+  # Chinese menus and captions: the system's UI fonts have no CJK glyphs.
+  local face="WenQuanYi Micro Hei"
+  for f in "Tahoma" "MS Shell Dlg" "MS Shell Dlg 2" "Microsoft Sans Serif" "Segoe UI" "SimSun" "宋体"; do
+    "$loader" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$f" /d "$face" /f >/dev/null 2>&1 || true
+  done
+  wineserver -w
+}
+
 xvfb_pid=""
 start_wine_session() {
-  # $1: "own-display" keeps the user's DISPLAY when there is one.
-  export WINEPREFIX=$cross/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-  if [[ ${1:-} != own-display || -z ${DISPLAY:-} ]]; then
+  # $1: the prefix; $2: "own-display" keeps the user's DISPLAY when there is one.
+  export WINEPREFIX=$1 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  if [[ ${2:-} != own-display || -z ${DISPLAY:-} ]]; then
     local n
     for n in $(seq 90 140); do
       [[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]] || break
@@ -32,8 +71,9 @@ start_wine_session() {
   fi
   if [[ ! -f $WINEPREFIX/system.reg ]]; then
     echo "wine: creating the private prefix $WINEPREFIX"
-    wineboot -i >/dev/null 2>&1 || true
-    wineserver -w
+    local loader=/usr/lib/wine/wine64
+    [[ $WINEPREFIX == "$win32"* ]] && loader=/usr/lib/wine/wine
+    create_prefix "$loader"
   fi
   wineserver -p
   trap stop_wine_session EXIT

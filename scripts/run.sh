@@ -1,9 +1,18 @@
 #!/bin/bash
 # Builds Morvix and runs it under Wine: on your display, or on a private Xvfb
 # display when there is none.  Arguments are passed to Morvix ("/h").
+# The 32-bit program runs where the kernel executes 32-bit code; elsewhere the
+# 64-bit build of the same sources runs.
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
 "$root/scripts/setup.sh"
-build_cross Morvix knowledge_files
-start_wine_session own-display
-wine "$cross/bin/Morvix.exe" "$@"
+if can_run_win32; then
+  build_win32 Morvix knowledge_files
+  start_wine_session "$win32/wineprefix" own-display
+  exec_dir=$win32/bin
+else
+  build_win64 Morvix knowledge_files
+  start_wine_session "$win64/wineprefix" own-display
+  exec_dir=$win64/bin
+fi
+"$root/cmake/wine-run.sh" "$exec_dir/Morvix.exe" "$@"

@@ -6,7 +6,8 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ git
   g++-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686
-  wine wine32:i386
+  g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
+  wine wine32:i386 wine64
   xvfb xauth x11-utils fonts-wqy-microhei imagemagick
   googletest mdbtools
   clang libclang-rt-14-dev

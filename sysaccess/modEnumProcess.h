@@ -1,17 +1,33 @@
 #pragma once
 // Builds and refreshes the process list and reads each process's fields.
+#include <windows.h>
+
 #include <string>
+#include <vector>
 
 #include "platform/ui/ListView.h"
+#include "platform/win/Handle.h"
 
 namespace modEnumProcess {
+
+// What the refresh needs of the window that owns the list: the automatic-ending
+// option, the previous Toolhelp pass's identifiers (the hidden lstPrcID), the
+// window for the reports, and the knowledge colour of a name.
+class ProcessListOwner {
+public:
+    virtual ~ProcessListOwner() = default;
+    virtual bool AutoKillOn() const = 0;                     // chkAntiVirus.Value = 1
+    virtual std::vector<std::wstring>& PreviousPassIds() = 0;  // lstPrcID
+    virtual HWND MainWindow() const = 0;
+    virtual long KnowledgeColour(const std::wstring& name);  // GetProcessListColor by default
+};
 
 // ProcessRowColour values of the knowledge base.
 constexpr long kColourKnown = 0;           // black: known and harmless
 constexpr long kColourDangerous = 255;     // red: dangerous
 constexpr long kColourUnknown = 0xFF0000;  // blue: in neither knowledge file
 
-void RefreshProcessList(ui::ListView& list, ui::ImageList& icons);
+void RefreshProcessList(ui::ListView& list, ui::ImageList& icons, ProcessListOwner& owner);
 void RemoveExitedProcesses(ui::ListView& list);
 long FindProcessItemIndex(ui::ListView& list, long pid);
 
@@ -24,6 +40,13 @@ std::wstring GetProcessUserByToken(long pid);
 std::wstring GetProcessMemory(long pid);
 std::wstring GetProcessPriority(long pid);
 std::wstring PriorityClassName(unsigned long priorityClass);
+// The shell's small (or large) icon of a file; empty when there is none.
+win::Icon GetFileIconPicture(const std::wstring& path, bool small);
+
+// Query handles kept for listed processes, so that a pass reads the memory and
+// priority of rows it already has without opening each process again.  One
+// handle per listed process, closed when its row goes: the count stays flat.
+size_t CachedHandleCount();
 
 // Knowledge colour of a process name: the user's file first, then the maker's
 // file with the enciphered name; never fails towards the caller.

@@ -12,6 +12,7 @@ namespace vb {
 namespace {
 
 bool g_quitPending = false;
+int g_nestedDepth = 0;
 int g_quitCode = 0;
 std::map<int, std::function<bool(MSG&)>>& Filters() {
     static std::map<int, std::function<bool(MSG&)>> filters;
@@ -37,8 +38,13 @@ int AddMessageFilter(std::function<bool(MSG&)> filter) {
 
 void RemoveMessageFilter(int id) { Filters().erase(id); }
 
+int NestedLoopDepth() { return g_nestedDepth; }
+NestedLoopScope::NestedLoopScope() { ++g_nestedDepth; }
+NestedLoopScope::~NestedLoopScope() { --g_nestedDepth; }
+
 bool DoEvents() {
     if (g_quitPending) return false;
+    NestedLoopScope nested;
     MSG msg;
     // Only what is pending now: messages posted by the handlers we run wait
     // for the next call, so one call never spins for ever.
@@ -65,6 +71,7 @@ int RunMessageLoop() {
 int MsgBox(HWND owner, const std::wstring& text, UINT style, const std::wstring& title) {
     // A quit requested meanwhile is honoured by the outer loop; the box itself
     // must still be answerable, so it is shown even then.
+    NestedLoopScope nested;
     return ::MessageBoxW(owner, text.c_str(), title.c_str(), style | MB_SETFOREGROUND);
 }
 

@@ -25,6 +25,16 @@ int AddMessageFilter(std::function<bool(MSG&)> filter);
 void RemoveMessageFilter(int id);
 // The outermost message loop; returns the quit code.
 int RunMessageLoop();
+// How many nested message loops (boxes, waits, DoEvents) are running now.
+// Handlers that must not run inside another (a close, a list refresh) test it.
+int NestedLoopDepth();
+class NestedLoopScope {
+public:
+    NestedLoopScope();
+    ~NestedLoopScope();
+    NestedLoopScope(const NestedLoopScope&) = delete;
+    NestedLoopScope& operator=(const NestedLoopScope&) = delete;
+};
 
 // ---- message boxes --------------------------------------------------------
 // Every box of the tool goes through here.  Style is the MB_* flags; the

@@ -53,4 +53,11 @@ bool Try(F&& statement) noexcept {
     }
 }
 
+// An object variable that is Nothing raises error 91 when it is used.
+template <class Ptr>
+auto& Deref(const Ptr& p) {
+    if (!p) throw Error(91);
+    return *p;
+}
+
 }  // namespace vb

@@ -1,0 +1,173 @@
+#pragma once
+// The main window: process list with toolbar and side panels, ports page,
+// system page, menus, status bar, timers.  One class, split across files by
+// concern (frmMain_Startup.cpp, frmMain_Controls.cpp, frmMain_Menus.cpp, ...).
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/ui/Form.h"
+#include "platform/ui/ListView.h"
+#include "mainwindow/modAutoSizeForm.h"
+#include "sysaccess/modEnumProcess.h"
+
+class clsCPUUsage;
+
+namespace frmMainIds {
+// Control identifiers.  Arrays take base + Index.
+enum : int {
+    tabMain = 100,
+    picTab = 110,          // + 1..3
+    lvwProcess = 120,
+    lvwPorts = 121,
+    lvwSystemInfo = 122,
+    staInformation = 130,
+    chkAutoRun = 140,
+    chkAlwaysOnTop = 141,
+    chkAntiVirus = 142,
+    lblMainVersion = 150,
+    lblMDBVersion = 151,
+    picButton = 160,
+    cmdPortsOut = 170,
+    cmdPortsRefresh = 171,
+    tmrMonitor = 1,        // timers
+    tmrPrcCPUUsage = 2,
+};
+}  // namespace frmMainIds
+
+class frmMain : public ui::Form, private modEnumProcess::ProcessListOwner {
+public:
+    // The process-wide main window ("frmMain" of the program).
+    static frmMain& Instance();
+    static bool Exists();
+
+    // Creating the window object runs Form_Initialize; Load creates the window
+    // and runs Form_Load.  Show makes it visible (modeless).
+    void Load();
+    void Show();
+    HWND hWnd() { Load(); return hwnd_; }
+    void SetWindowState(int state);  // 0 normal, 1 minimised, 2 maximised
+    // Opens a pop-up menu at the pointer (VB's PopupMenu); commands run before it returns.
+    void PopupMenu(HMENU menu);
+    int WindowState() const;
+    void Unload();
+
+    // ---- controls (public: the other windows and the tests read them) ----
+    ui::ListView lvwProcess;
+    ui::ImageList ilsPrcIcon{16, 16};
+    std::vector<std::wstring> lstPrcID;  // the hidden list of the previous Toolhelp pass
+    HWND tabMain = nullptr;
+    HWND picTab[4] = {};                 // pages 1..3
+    HWND staInformation = nullptr;
+    HWND chkAutoRun = nullptr, chkAlwaysOnTop = nullptr, chkAntiVirus = nullptr;
+    HWND lblMainVersion = nullptr, lblMDBVersion = nullptr;
+    HWND picButton = nullptr;
+    HWND Picture2 = nullptr;            // holds the version labels, bottom right
+    ui::ListView lvwPorts;
+    ui::ListView lvwSystemInfo;
+    HWND cmdPortsOut = nullptr, cmdPortsRefresh = nullptr;
+    HWND picPopupForm[2] = {};          // the description and module side panels
+    HWND fraProcessComplate = nullptr;
+    ui::ImageList ilsTrayIcon{16, 16};  // 101 pictures: image p + 1 shows p % CPU
+    HICON picTrayIcon = nullptr;        // the picture the notification area shows
+    modAutoSizeForm::LayoutRecords layout;  // records of the proportional layout
+
+    // The last overall CPU percentage (Form_Load: unclamped; each tick: 0..100).
+    long lastCpuPercent = 0;
+    long referenceWidth = 0, referenceHeight = 0;  // twips, for the proportional layout
+
+    // ---- event handlers ----
+    void Form_Initialize();
+    void Form_Load();
+    void Form_Resize();
+    void Form_Unload(int& cancel);
+    void chkAutoRun_Click();
+    void chkAlwaysOnTop_Click();
+    void chkAntiVirus_Click();
+    void tabMain_Click();
+    void mnuListRefresh_Click();
+    void lvwProcess_Click();
+    void tmrMonitor_Timer();
+    void tmrPrcCPUUsage_Timer();
+    void UpdateProcessCpuColumn();
+    clsCPUUsage* cpuUsage() { return cpuUsage_.get(); }
+
+    // Check boxes: assigning a changed Value runs the box's Click handler.
+    void SetCheckValue(HWND box, int value);
+    // Menu items by id (frmMain_MenuIds.h): tick, enable, caption (without shortcut).
+    void SetMenuChecked(int id, bool checked);
+    bool MenuChecked(int id) const;
+    void SetMenuEnabled(int id, bool enabled);
+    bool MenuEnabled(int id) const;
+    std::wstring MenuCaption(int id) const;
+    void SetMenuCaption(int id, const std::wstring& caption);
+
+    struct Menus {
+        HMENU bar = nullptr, list = nullptr, process = nullptr, processClass1 = nullptr, setting = nullptr,
+              help = nullptr, popup = nullptr, processClass = nullptr, tray = nullptr;
+    };
+    const Menus& menus() const { return menus_; }
+
+    // Status bar panel text (1-based) and width of panel 4.
+    void SetPanelText(int panel, const std::wstring& text);
+    std::wstring PanelText(int panel) const;
+
+    std::wstring GetMemoryUsageText();
+    long GetMemoryLoadPercent();
+    // Waits by pumping messages until more than ms milliseconds have passed.
+    void Delay(long ms);
+
+    // What the monitor reads of the system; the real calls by default, tests
+    // hand in their own.
+    struct MonitorSources {
+        // pid -> low 32 bits of kernel time + low 32 bits of user time (mod 2^32)
+        std::function<std::map<unsigned long, uint32_t>()> processTimes;
+        // total and available physical memory in bytes
+        std::function<std::pair<uint64_t, uint64_t>()> memoryStatus;
+        std::function<uint32_t()> tickCount;
+    };
+    MonitorSources sources;
+    bool cpuPhase = false;  // flipped by every UpdateProcessCpuColumn
+    std::map<unsigned long, uint32_t> firstSamples;
+
+    // ProcessListOwner
+    bool AutoKillOn() const override;
+    std::vector<std::wstring>& PreviousPassIds() override { return lstPrcID; }
+    HWND MainWindow() const override { return hwnd_; }
+
+    static constexpr const wchar_t* kCaption = L" Velkaro  ";
+    static constexpr const wchar_t* kProgramVersion = L"4.12.20080509";
+
+protected:
+    LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+
+private:
+    frmMain();
+    ~frmMain() override;
+    void CreateControls();
+    static Menus BuildMenuSet();
+    void RaiseOwnPriority();
+    void LayoutStatusBar();
+    void OnCommand(int id, int code, HWND control);
+    LRESULT OnNotify(NMHDR* hdr);
+    void LoadToolbarPictures();
+    void SetTrayPicture(int image);  // image 1..101 of ilsTrayIcon
+    void BuildTrayPictures();
+    void ResizeCharts();
+    void UnloadOtherWindows();
+
+    bool shown_ = false;
+    int trayPictureIndex_ = 0;
+    void FeedCharts(long cpu);
+
+    bool initialized_ = false;
+    bool loaded_ = false;
+    bool unloading_ = false;
+    std::unique_ptr<clsCPUUsage> cpuUsage_;
+    Menus menus_;
+};

@@ -1,0 +1,223 @@
+// The live monitor: the one-second refresh of the list and the displays, the
+// two-phase per-process CPU column, the memory readers and the message-pumping wait.
+#include <windows.h>
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "mainwindow/frmMain.h"
+#include "mainwindow/modTrayIcon.h"
+#include "platform/vb/Format.h"
+#include "platform/vb/Runtime.h"
+#include "platform/vb/VbError.h"
+#include "platform/win/Handle.h"
+#include "sysaccess/clsCPUUsage.h"
+
+namespace {
+
+using NtQuerySystemInformationFn = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+
+// The head of a SystemProcessInformation record, laid out as the system lays
+// it out for either pointer size.
+struct ProcessRecordHead {
+    ULONG NextEntryOffset;
+    ULONG NumberOfThreads;
+    LARGE_INTEGER WorkingSetPrivateSize;
+    ULONG HardFaultCount;
+    ULONG NumberOfThreadsHighWatermark;
+    ULONGLONG CycleTime;
+    LARGE_INTEGER CreateTime;
+    LARGE_INTEGER UserTime;
+    LARGE_INTEGER KernelTime;
+    struct {
+        USHORT Length, MaximumLength;
+        PWSTR Buffer;
+    } ImageName;
+    LONG BasePriority;
+    HANDLE UniqueProcessId;
+};
+
+// One system-wide process snapshot: kernel + user time of every process, the
+// low halves added modulo 2^32.  One call instead of opening each process.
+std::map<unsigned long, uint32_t> SnapshotProcessTimes() {
+    static auto query = reinterpret_cast<NtQuerySystemInformationFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+    static std::vector<unsigned char> buffer(256 * 1024);
+    std::map<unsigned long, uint32_t> samples;
+    if (!query) return samples;
+    constexpr ULONG kProcessInformation = 5;
+    constexpr LONG kInfoLengthMismatch = static_cast<LONG>(0xC0000004);
+    LONG status = 0;
+    for (int tries = 0; tries < 8; ++tries) {
+        ULONG needed = 0;
+        status = query(kProcessInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &needed);
+        if (status != kInfoLengthMismatch) break;
+        buffer.resize(std::max<size_t>(buffer.size() * 2, needed + 64 * 1024));
+    }
+    if (status != 0) return samples;
+    size_t offset = 0;
+    for (;;) {
+        ProcessRecordHead head;
+        std::memcpy(&head, buffer.data() + offset, sizeof head);
+        const ULONG next = head.NextEntryOffset;
+        auto pid = static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(head.UniqueProcessId));
+        samples[pid] = static_cast<uint32_t>(head.KernelTime.LowPart) + static_cast<uint32_t>(head.UserTime.LowPart);
+        if (next == 0 || offset + next >= buffer.size()) break;
+        offset += next;
+    }
+    return samples;
+}
+
+std::pair<uint64_t, uint64_t> RealMemoryStatus() {
+    MEMORYSTATUSEX status{sizeof status};
+    if (!GlobalMemoryStatusEx(&status)) return {0, 0};
+    return {status.ullTotalPhys, status.ullAvailPhys};
+}
+
+long Clamp(long v) { return v < 0 ? 0 : v > 100 ? 100 : v; }
+
+}  // namespace
+
+void frmMain::tmrMonitor_Timer() {
+    // A tick that arrives while another handler sits in a box or a wait leaves
+    // the list alone (a refresh there would stack boxes and move rows under
+    // that handler's feet) but keeps the displays current.
+    if (vb::NestedLoopDepth() == 0)
+        vb::Try([&] { modEnumProcess::RefreshProcessList(lvwProcess, ilsPrcIcon, *this); });
+    vb::Try([&] { lastCpuPercent = Clamp(cpuUsage_ ? cpuUsage_->Query() : 0); });
+    const long cpu = lastCpuPercent;
+    vb::Try([&] {
+        SetPanelText(1, L"进程数: " + std::to_wstring(lvwProcess.Count()));
+        SetPanelText(2, L"CPU: " + std::to_wstring(cpu) + L"%");
+    });
+    vb::Try([&] {
+        SetTrayPicture(cpu + 1);
+        modTrayIcon::RefreshTrayIcon();
+        modTrayIcon::SetTrayTip(L"CPU 使用率: " + std::to_wstring(cpu) + L"%");
+    });
+    vb::Try([&] { SetPanelText(3, L"内存: " + GetMemoryUsageText()); });
+    vb::Try([&] { FeedCharts(cpu); });
+}
+
+void frmMain::tmrPrcCPUUsage_Timer() { vb::Try([&] { UpdateProcessCpuColumn(); }); }
+
+void frmMain::UpdateProcessCpuColumn() {
+    const int n = lvwProcess.Count();
+    cpuPhase = !cpuPhase;
+    auto snapshot = sources.processTimes ? sources.processTimes() : SnapshotProcessTimes();
+    auto pidOf = [&](int i) { return static_cast<unsigned long>(vb::ParseDisplayedNumber(lvwProcess.SubItem(i, 2))); };
+
+    if (cpuPhase) {
+        firstSamples.clear();
+        for (int i = 1; i <= n; ++i) {
+            unsigned long pid = pidOf(i);
+            auto it = snapshot.find(pid);
+            if (it != snapshot.end()) firstSamples[pid] = it->second;
+        }
+        return;
+    }
+
+    std::vector<uint32_t> differences(static_cast<size_t>(n) + 1, 0);
+    uint64_t total = 0;
+    for (int i = 1; i <= n; ++i) {
+        unsigned long pid = pidOf(i);
+        auto second = snapshot.find(pid);
+        auto first = firstSamples.find(pid);
+        // A difference counts only when both samples exist: a process that
+        // started or ended between the phases takes no share.
+        if (second != snapshot.end() && first != firstSamples.end())
+            differences[static_cast<size_t>(i)] = second->second - first->second;
+        total += differences[static_cast<size_t>(i)];
+    }
+    const long cpu = lastCpuPercent;
+    lvwProcess.BeginUpdate();
+    for (int i = 1; i <= n; ++i) {
+        vb::Try([&] {
+            if (lvwProcess.SubItem(i, 2) == L"0") {
+                lvwProcess.SetSubItem(i, 3, vb::FormatZeroFill(100 - cpu, 2));
+                return;
+            }
+            if (total == 0) {
+                lvwProcess.SetSubItem(i, 3, L"00");
+                return;
+            }
+            double share = static_cast<double>(differences[static_cast<size_t>(i)]) / static_cast<double>(total) * cpu;
+            long p = std::labs(static_cast<long>(std::floor(share + 0.5)));
+            if (p <= 100) lvwProcess.SetSubItem(i, 3, vb::FormatZeroFill(p, 2));
+        });
+    }
+    lvwProcess.EndUpdate();
+}
+
+std::wstring frmMain::GetMemoryUsageText() {
+    auto [total, available] = sources.memoryStatus ? sources.memoryStatus() : RealMemoryStatus();
+    uint64_t used = total - available;
+    return std::to_wstring(used / 1048576) + L" / " + std::to_wstring(total / 1048576) + L" MB";
+}
+
+long frmMain::GetMemoryLoadPercent() {
+    auto [total, available] = sources.memoryStatus ? sources.memoryStatus() : RealMemoryStatus();
+    uint64_t totalMb = total / 1048576;
+    if (totalMb == 0) throw vb::Error(11);
+    uint64_t usedMb = (total - available) / 1048576;
+    return static_cast<long>(vb::RoundHalfEven(static_cast<double>(usedMb) * 100.0 / static_cast<double>(totalMb)));
+}
+
+void frmMain::Delay(long ms) {
+    vb::NestedLoopScope nested;
+    auto tick = [&] { return sources.tickCount ? sources.tickCount() : static_cast<uint32_t>(GetTickCount()); };
+    const uint32_t start = tick();
+    for (;;) {
+        uint32_t elapsed = tick() - start;  // modulo 2^32: a wrap of the counter is harmless
+        if (static_cast<long long>(elapsed) > ms) return;
+        if (!vb::DoEvents()) return;  // a quit is pending: the outer loop ends the program
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
+    }
+}
+
+// ---- notification-area pictures: 101 small bars, image p + 1 for p % ----
+
+void frmMain::BuildTrayPictures() {
+    for (int p = 0; p <= 100; ++p) {
+        BITMAPV5HEADER bi{};
+        bi.bV5Size = sizeof bi;
+        bi.bV5Width = 16;
+        bi.bV5Height = -16;
+        bi.bV5Planes = 1;
+        bi.bV5BitCount = 32;
+        bi.bV5Compression = BI_RGB;
+        void* bits = nullptr;
+        HDC dc = GetDC(nullptr);
+        HBITMAP colour = CreateDIBSection(dc, reinterpret_cast<BITMAPINFO*>(&bi), DIB_RGB_COLORS, &bits, nullptr, 0);
+        ReleaseDC(nullptr, dc);
+        auto* px = static_cast<uint32_t*>(bits);
+        const int lit = (p * 14 + 50) / 100;  // rows of the 14-row bar that are lit
+        for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < 16; ++x) {
+                uint32_t c = 0xFF000000;  // black frame and background
+                bool inside = x >= 2 && x <= 13 && y >= 1 && y <= 14;
+                if (inside) c = (15 - y) <= lit ? 0xFF00E000 : 0xFF004000;
+                px[y * 16 + x] = c;
+            }
+        HBITMAP mask = CreateBitmap(16, 16, 1, 1, nullptr);
+        ICONINFO ii{TRUE, 0, 0, mask, colour};
+        HICON icon = CreateIconIndirect(&ii);
+        ilsTrayIcon.Add(L"cpu" + std::to_wstring(p), icon);
+        DestroyIcon(icon);
+        DeleteObject(mask);
+        DeleteObject(colour);
+    }
+}
+
+void frmMain::SetTrayPicture(int image) {
+    if (image < 1 || image > ilsTrayIcon.Count()) return;
+    if (trayPictureIndex_ == image && picTrayIcon) return;
+    if (picTrayIcon) DestroyIcon(picTrayIcon);
+    picTrayIcon = ilsTrayIcon.ExtractIcon(image - 1);
+    trayPictureIndex_ = image;
+}
+
+void frmMain::FeedCharts(long /*cpu*/) {
+    // The charts and usage bars of the system page are drawn here once they exist.
+}

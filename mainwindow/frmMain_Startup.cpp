@@ -1,0 +1,229 @@
+// The main window's spine: creation (debug privilege, pending knowledge base,
+// the two knowledge-base connections), loading (priority, settings, auto-start,
+// window-on-top, first list fill, CPU sampler, tray icon, status bar, timers),
+// resizing, unloading, and the option boxes that live here.
+#include <windows.h>
+#include <commctrl.h>
+
+#include "mainwindow/frmMain.h"
+#include "mainwindow/frmMain_MenuIds.h"
+#include "mainwindow/modMain.h"
+#include "mainwindow/modTrayIcon.h"
+#include "platform/vb/Runtime.h"
+#include "platform/vb/VbError.h"
+#include "platform/win/Handle.h"
+#include "sysaccess/clsCPUUsage.h"
+#include "sysaccess/modAdjustToken.h"
+#include "sysaccess/modEnDeCryption.h"
+#include "sysaccess/modReg.h"
+
+using namespace frmMainMenu;
+
+namespace {
+
+constexpr const wchar_t* kApp = L"Morvix";
+constexpr const wchar_t* kSection = L"Setting";
+constexpr const wchar_t* kRunKey = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+constexpr const wchar_t* kRunValue = L"Morvix_AutoRun_Hide";
+constexpr const wchar_t* kDatabasePassword = L"tqvnal527184wodrk";
+constexpr const wchar_t* kCipherKey = L"46120573";
+
+std::wstring RunValueData() {
+    return L"\"" + vb::AppPath() + L"\\" + vb::AppEXEName() + L".exe\" /h";
+}
+
+std::wstring TempFolder() {
+    wchar_t buffer[MAX_PATH + 1] = {};
+    GetTempPathW(MAX_PATH + 1, buffer);
+    return buffer;  // ends with "\"
+}
+
+}  // namespace
+
+void frmMain::Form_Initialize() {
+    vb::Try([] { modAdjustToken::EnableDebugPrivilege(); });
+    vb::Try([] {
+        INITCOMMONCONTROLSEX icc{sizeof icc, ICC_LISTVIEW_CLASSES | ICC_TAB_CLASSES | ICC_BAR_CLASSES |
+                                                 ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
+        InitCommonControlsEx(&icc);
+    });
+    const std::wstring temp = TempFolder();
+    if (vb::CommandLineArgs() == L"/updatemdb") {
+        // A failing copy (no file, target in use) leaves the old knowledge base.
+        CopyFileW((temp + L"_mx_db._tmp").c_str(), (vb::AppPath() + L"\\db.mdb").c_str(), FALSE);
+    }
+    vb::Try([] {
+        modMain::g_dbMain = dao::DBEngine::OpenDatabase(vb::AppPath() + L"\\db.mdb", true, false,
+                                                        std::wstring(L";pwd=") + kDatabasePassword);
+    });
+    vb::Try([] { modMain::g_dbUser = dao::DBEngine::OpenDatabase(vb::AppPath() + L"\\userdb.mdb", true, false); });
+    modEnDeCryption::g_cipherKey = kCipherKey;
+    vb::TrimWorkingSet();
+}
+
+void frmMain::RaiseOwnPriority() {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd_, &pid);
+    win::Handle h(OpenProcess(0x264, FALSE, pid));
+    if (h) SetPriorityClass(h.get(), HIGH_PRIORITY_CLASS);
+}
+
+void frmMain::Form_Load() {
+    vb::Try([&] { RaiseOwnPriority(); });
+    // Step 2 (window icon) happened when the window class was registered.
+    vb::Try([&] { ui::SetText(lblMainVersion, std::wstring(L"Velkaro V") + kProgramVersion + L" - 数据库版本"); });
+    vb::Try([&] {
+        referenceWidth = 800L * vb::TwipsPerPixelX();
+        referenceHeight = 600L * vb::TwipsPerPixelY();
+        modAutoSizeForm::SetFormSizeLimits(hwnd_, referenceWidth, referenceHeight);
+    });
+    vb::Try([&] { LoadToolbarPictures(); });
+
+    // Settings: "@@" on every start; a section holding only the marker is a first run.
+    vb::Try([] {
+        vb::SaveSetting(kApp, kSection, L"@@", L"0");
+        if (vb::GetAllSettings(kApp, kSection).size() == 1) {
+            vb::SaveSetting(kApp, kSection, L"AlwaysOnTop", L"0");
+            vb::SaveSetting(kApp, kSection, L"AntiVirus", L"0");
+            vb::SaveSetting(kApp, kSection, L"AutoRun", L"0");
+        }
+    });
+    vb::Try([&] {
+        if (vb::GetSetting(kApp, kSection, L"AutoRun") == L"1") {
+            modReg::SetRegistryValue(HKEY_LOCAL_MACHINE, kRunKey, kRunValue, RunValueData(), REG_SZ);
+            SetCheckValue(chkAutoRun, 1);
+            SetMenuChecked(mnuSettingAutoRun, true);
+        } else {
+            modReg::DeleteRegistryValue(HKEY_LOCAL_MACHINE, kRunKey, kRunValue);
+            SetCheckValue(chkAutoRun, 0);
+            SetMenuChecked(mnuSettingAutoRun, false);
+        }
+    });
+    vb::Try([&] {
+        if (vb::GetSetting(kApp, kSection, L"AlwaysOnTop") == L"1") {
+            SetWindowPos(hwnd_, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+            SetCheckValue(chkAlwaysOnTop, 1);
+            SetMenuChecked(mnuSettingAlwaysOnTop, true);
+        } else {
+            SetCheckValue(chkAlwaysOnTop, 0);
+            SetMenuChecked(mnuSettingAlwaysOnTop, false);
+        }
+    });
+    vb::Try([&] {
+        bool on = vb::GetSetting(kApp, kSection, L"AntiVirus") == L"1";
+        SetCheckValue(chkAntiVirus, on ? 1 : 0);
+        SetMenuChecked(mnuSettingAntiVirus, on);
+    });
+
+    vb::Try([&] { modEnumProcess::RefreshProcessList(lvwProcess, ilsPrcIcon, *this); });
+    lvwProcess.SortKey = 3;
+    vb::Try([&] {
+        cpuUsage_ = std::make_unique<clsCPUUsage>();
+        cpuUsage_->Initialize();
+        lastCpuPercent = cpuUsage_->Query();
+    });
+    vb::Try([&] { UpdateProcessCpuColumn(); });
+    if (!modMain::g_alreadyRunning) {
+        vb::Try([&] {
+            SetTrayPicture(1);
+            modTrayIcon::AddTrayIcon(*this);
+            modTrayIcon::SetTrayTip(L"CPU 使用率: " + std::to_wstring(lastCpuPercent) + L"%");
+        });
+    }
+    vb::Try([&] {
+        modMain::g_rsMain = vb::Deref(modMain::g_dbMain).OpenRecordset(L"SELECT * FROM Version");
+        modMain::g_rsMain->MoveFirst();
+        ui::SetText(lblMDBVersion, modMain::g_rsMain->Fields(L"Version").value_or(L""));
+    });
+    modMain::g_rsMain.reset();
+
+    vb::Try([&] {
+        SetPanelText(1, L"进程数: " + std::to_wstring(lvwProcess.Count()));
+        SetPanelText(2, L"CPU: " + std::to_wstring(lastCpuPercent) + L"%");
+        SetPanelText(3, L"内存: " + GetMemoryUsageText());
+    });
+    SetTimer(hwnd_, frmMainIds::tmrMonitor, 1000, nullptr);
+    EnableWindow(hwnd_, TRUE);
+    vb::Try([&] { mnuListRefresh_Click(); });
+    vb::Try([&] { lvwProcess_Click(); });
+    vb::TrimWorkingSet();
+}
+
+void frmMain::Form_Resize() {
+    int openPanel = -1;
+    vb::Try([&] {
+        for (int i = 0; i <= 1; ++i)
+            if (picPopupForm[i] && IsWindowVisible(picPopupForm[i])) openPanel = i;
+    });
+    vb::Try([&] {
+        bool first = layout.count == 0;
+        modAutoSizeForm::ResizeControls(layout, hwnd_, false, 0);
+        if (first && layout.count) {
+            referenceWidth = layout.width;
+            referenceHeight = layout.height;
+        }
+    });
+    vb::Try([&] { LayoutStatusBar(); });
+    vb::Try([&] { tabMain_Click(); });
+    vb::Try([&] {
+        for (HWND panel : picPopupForm)
+            if (panel) ShowWindow(panel, SW_HIDE);
+        if (openPanel >= 0) ShowWindow(picPopupForm[openPanel], SW_SHOW);
+    });
+    vb::Try([&] {
+        RECT list = ui::ControlRectTwips(lvwProcess.Hwnd());
+        for (HWND panel : picPopupForm) {
+            if (!panel) continue;
+            RECT r = ui::ControlRectTwips(panel);
+            ui::MoveControl(panel, r.left, r.top, r.right - r.left, list.bottom - list.top);
+        }
+        bool anyOpen = (picPopupForm[0] && IsWindowVisible(picPopupForm[0])) ||
+                       (picPopupForm[1] && IsWindowVisible(picPopupForm[1]));
+        if (anyOpen) {
+            RECT panel = ui::ControlRectTwips(picPopupForm[0]);
+            ui::MoveControl(lvwProcess.Hwnd(), list.left, list.top, panel.left - 200 - list.left,
+                            list.bottom - list.top);
+        }
+    });
+    vb::Try([&] { ResizeCharts(); });
+    vb::Try([&] {
+        if (fraProcessComplate) ShowWindow(fraProcessComplate, SW_HIDE);
+    });
+    vb::Try([&] {
+        if (IsIconic(hwnd_))
+            ShowWindow(hwnd_, SW_HIDE);  // it lives in the notification area
+        else if (!IsWindowVisible(hwnd_) && shown_)
+            ShowWindow(hwnd_, SW_SHOW);
+    });
+    vb::TrimWorkingSet();
+}
+
+void frmMain::Form_Unload(int& /*cancel*/) {
+    vb::Try([] { modTrayIcon::RemoveTrayIcon(); });
+    vb::Try([&] { modAutoSizeForm::UnhookForm(hwnd_); });
+    vb::Try([&] { UnloadOtherWindows(); });
+}
+
+void frmMain::chkAutoRun_Click() {
+    SetMenuChecked(mnuSettingAutoRun, false);
+    if (ui::GetCheck(chkAutoRun) == 1) {
+        if (modReg::SetRegistryValue(HKEY_LOCAL_MACHINE, kRunKey, kRunValue, RunValueData(), REG_SZ)) {
+            SetMenuChecked(mnuSettingAutoRun, true);
+            vb::SaveSetting(kApp, kSection, L"AutoRun", L"1");
+        }
+    } else {
+        if (modReg::DeleteRegistryValue(HKEY_LOCAL_MACHINE, kRunKey, kRunValue)) {
+            SetMenuChecked(mnuSettingAutoRun, false);
+            vb::SaveSetting(kApp, kSection, L"AutoRun", L"0");
+        }
+    }
+    vb::TrimWorkingSet();
+}
+
+void frmMain::chkAlwaysOnTop_Click() {
+    SetMenuChecked(mnuSettingAlwaysOnTop, false);
+    bool on = ui::GetCheck(chkAlwaysOnTop) == 1;
+    SetWindowPos(hwnd_, on ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    SetMenuChecked(mnuSettingAlwaysOnTop, on);
+    vb::SaveSetting(kApp, kSection, L"AlwaysOnTop", on ? L"1" : L"0");
+}

@@ -1,0 +1,234 @@
+#include "platform/ui/Form.h"
+
+#include <commctrl.h>
+
+#include "platform/vb/Runtime.h"
+
+namespace ui {
+
+namespace {
+
+constexpr const wchar_t* kSelfProp = L"MorvixForm";
+constexpr const wchar_t* kForeProp = L"MorvixFore";
+constexpr const wchar_t* kBackProp = L"MorvixBack";
+constexpr const wchar_t* kBackBrushProp = L"MorvixBackBrush";
+constexpr const wchar_t* kContainerClass = L"MorvixContainer";
+
+// Props hold colours + 1 so that 0 (black) is not "none".
+void SetColourProp(HWND w, const wchar_t* name, unsigned long ole) {
+    SetPropW(w, name, reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(ole) + 1));
+}
+bool GetColourProp(HWND w, const wchar_t* name, unsigned long* ole) {
+    auto v = reinterpret_cast<UINT_PTR>(GetPropW(w, name));
+    if (!v) return false;
+    *ole = static_cast<unsigned long>(v - 1);
+    return true;
+}
+
+LRESULT CALLBACK ContainerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    switch (msg) {
+    case WM_COMMAND:
+    case WM_NOTIFY:
+    case WM_DRAWITEM:
+    case WM_MEASUREITEM:
+    case WM_CONTEXTMENU:
+        return SendMessageW(GetAncestor(hwnd, GA_ROOT), msg, wParam, lParam);
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORBTN: {
+        if (HBRUSH b = HandleCtlColor(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam)))
+            return reinterpret_cast<LRESULT>(b);
+        break;
+    }
+    case WM_MOUSEMOVE:
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONUP: {
+        // Mouse events of a container reach the form as a notification of the
+        // container's id, so the form can react to movement over a page.
+        NMHDR hdr{hwnd, static_cast<UINT_PTR>(GetDlgCtrlID(hwnd)), static_cast<UINT>(NM_FIRST - 100 - msg)};
+        SendMessageW(GetAncestor(hwnd, GA_ROOT), WM_NOTIFY, hdr.idFrom, reinterpret_cast<LPARAM>(&hdr));
+        break;
+    }
+    case WM_ERASEBKGND: {
+        unsigned long back;
+        if (GetColourProp(hwnd, kBackProp, &back)) {
+            RECT r;
+            GetClientRect(hwnd, &r);
+            HBRUSH b = CreateSolidBrush(vb::TranslateColor(back));
+            FillRect(reinterpret_cast<HDC>(wParam), &r, b);
+            DeleteObject(b);
+            return 1;
+        }
+        break;
+    }
+    case WM_NCDESTROY: {
+        if (HANDLE b = RemovePropW(hwnd, kBackBrushProp)) DeleteObject(b);
+        RemovePropW(hwnd, kForeProp);
+        RemovePropW(hwnd, kBackProp);
+        break;
+    }
+    }
+    return DefWindowProcW(hwnd, msg, wParam, lParam);
+}
+
+void RegisterContainerClass() {
+    static bool done = false;
+    if (done) return;
+    WNDCLASSEXW wc{sizeof wc};
+    wc.lpfnWndProc = ContainerProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.lpszClassName = kContainerClass;
+    RegisterClassExW(&wc);
+    done = true;
+}
+
+}  // namespace
+
+Form::~Form() {
+    if (hwnd_ && IsWindow(hwnd_)) {
+        RemovePropW(hwnd_, kSelfProp);
+        DestroyWindow(hwnd_);
+    }
+}
+
+Form* Form::FromHwnd(HWND hwnd) { return static_cast<Form*>(GetPropW(hwnd, kSelfProp)); }
+
+bool Form::CreateForm(const wchar_t* className, const std::wstring& caption, DWORD style, DWORD exStyle,
+                      int width, int height, HICON icon, HMENU menu) {
+    WNDCLASSEXW wc{sizeof wc};
+    if (!GetClassInfoExW(GetModuleHandleW(nullptr), className, &wc)) {
+        wc = WNDCLASSEXW{sizeof wc};
+        wc.style = CS_DBLCLKS;
+        wc.lpfnWndProc = StaticProc;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+        wc.lpszClassName = className;
+        wc.hIcon = icon;
+        wc.hIconSm = icon;
+        RegisterClassExW(&wc);
+    }
+    RegisterContainerClass();
+    CreateWindowExW(exStyle, className, caption.c_str(), style, CW_USEDEFAULT, CW_USEDEFAULT, width, height,
+                    nullptr, menu, GetModuleHandleW(nullptr), this);
+    return hwnd_ != nullptr;
+}
+
+LRESULT CALLBACK Form::StaticProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    Form* self = FromHwnd(hwnd);
+    if (!self && msg == WM_NCCREATE) {
+        self = static_cast<Form*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+        self->hwnd_ = hwnd;
+        SetPropW(hwnd, kSelfProp, self);
+    }
+    if (!self) return DefWindowProcW(hwnd, msg, wParam, lParam);
+    if (msg == WM_CTLCOLORSTATIC || msg == WM_CTLCOLORBTN) {
+        if (HBRUSH b = HandleCtlColor(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam)))
+            return reinterpret_cast<LRESULT>(b);
+    }
+    LRESULT result = self->WndProc(msg, wParam, lParam);
+    if (msg == WM_NCDESTROY) {
+        RemovePropW(hwnd, kSelfProp);
+        self->hwnd_ = nullptr;
+    }
+    return result;
+}
+
+LRESULT Form::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) { return DefaultProc(msg, wParam, lParam); }
+
+HFONT DefaultFont() {
+    static HFONT font = [] {
+        HDC dc = GetDC(nullptr);
+        int height = -MulDiv(9, GetDeviceCaps(dc, LOGPIXELSY), 72);
+        ReleaseDC(nullptr, dc);
+        return CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, GB2312_CHARSET, OUT_DEFAULT_PRECIS,
+                           CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"宋体");
+    }();
+    return font;
+}
+
+HWND CreateControl(HWND parent, const wchar_t* windowClass, const std::wstring& text, DWORD style,
+                   long left, long top, long width, long height, int id, DWORD exStyle) {
+    HWND w = CreateWindowExW(exStyle, windowClass, text.c_str(), WS_CHILD | style, vb::TwipsToPixelsX(left),
+                             vb::TwipsToPixelsY(top), vb::TwipsToPixelsX(width), vb::TwipsToPixelsY(height),
+                             parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                             GetModuleHandleW(nullptr), nullptr);
+    if (w) SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(DefaultFont()), FALSE);
+    return w;
+}
+
+HWND CreateContainer(HWND parent, long left, long top, long width, long height, int id, bool visible,
+                     DWORD exStyle) {
+    RegisterContainerClass();
+    return CreateControl(parent, kContainerClass, L"", WS_CLIPCHILDREN | WS_CLIPSIBLINGS | (visible ? WS_VISIBLE : 0),
+                         left, top, width, height, id, exStyle);
+}
+
+void MoveControl(HWND control, long left, long top, long width, long height) {
+    MoveWindow(control, vb::TwipsToPixelsX(left), vb::TwipsToPixelsY(top), vb::TwipsToPixelsX(width),
+               vb::TwipsToPixelsY(height), TRUE);
+}
+
+RECT ControlRectTwips(HWND control) {
+    RECT r{};
+    GetWindowRect(control, &r);
+    MapWindowPoints(nullptr, GetParent(control), reinterpret_cast<POINT*>(&r), 2);
+    return RECT{vb::PixelsToTwipsX(r.left), vb::PixelsToTwipsY(r.top), vb::PixelsToTwipsX(r.right),
+                vb::PixelsToTwipsY(r.bottom)};
+}
+
+void SetForeColor(HWND control, unsigned long oleColour) {
+    unsigned long old;
+    if (GetColourProp(control, kForeProp, &old) && old == oleColour) return;
+    SetColourProp(control, kForeProp, oleColour);
+    InvalidateRect(control, nullptr, TRUE);
+}
+
+unsigned long GetForeColor(HWND control) {
+    unsigned long ole = vb::kSysButtonText;
+    GetColourProp(control, kForeProp, &ole);
+    return ole;
+}
+
+void SetBackColor(HWND control, unsigned long oleColour) {
+    SetColourProp(control, kBackProp, oleColour);
+    if (HANDLE b = RemovePropW(control, kBackBrushProp)) DeleteObject(b);
+    SetPropW(control, kBackBrushProp, CreateSolidBrush(vb::TranslateColor(oleColour)));
+    InvalidateRect(control, nullptr, TRUE);
+}
+
+HBRUSH HandleCtlColor(HDC dc, HWND control) {
+    unsigned long fore, back;
+    bool hasFore = GetColourProp(control, kForeProp, &fore);
+    bool hasBack = GetColourProp(control, kBackProp, &back);
+    if (!hasFore && !hasBack) return nullptr;
+    if (hasFore) SetTextColor(dc, vb::TranslateColor(fore));
+    if (hasBack) {
+        SetBkColor(dc, vb::TranslateColor(back));
+        return static_cast<HBRUSH>(GetPropW(control, kBackBrushProp));
+    }
+    SetBkMode(dc, TRANSPARENT);
+    SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
+    return GetSysColorBrush(COLOR_BTNFACE);
+}
+
+std::wstring GetText(HWND control) {
+    int n = GetWindowTextLengthW(control);
+    std::wstring s(static_cast<size_t>(n) + 1, L'\0');
+    GetWindowTextW(control, s.data(), n + 1);
+    s.resize(static_cast<size_t>(n));
+    return s;
+}
+
+void SetText(HWND control, const std::wstring& text) {
+    if (GetText(control) != text) SetWindowTextW(control, text.c_str());
+}
+
+int GetCheck(HWND checkBox) { return SendMessageW(checkBox, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0; }
+
+void SetCheckState(HWND checkBox, int value) {
+    SendMessageW(checkBox, BM_SETCHECK, value ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+}  // namespace ui

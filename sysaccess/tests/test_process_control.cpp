@@ -1,0 +1,104 @@
+// Ending, suspending and resuming real child processes.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include "sysaccess/modCleanMemory.h"
+#include "sysaccess/modKillProcess.h"
+#include "sysaccess/modThread.h"
+#include "tests/helpers/TestSupport.h"
+
+using testsupport::Child;
+
+namespace {
+
+// True when the child's counter does not move for a while.
+bool Frozen(const Child& c) {
+    LONG64 a = c.Counter();
+    Sleep(150);
+    return c.Counter() == a;
+}
+
+}  // namespace
+
+TEST(KillProcess, EndsTheProcessItIsGiven) {
+    Child child;
+    ASSERT_TRUE(child.WaitReady());
+    long pid = static_cast<long>(child.Pid());
+    EXPECT_TRUE(modKillProcess::KillProcess(pid, reinterpret_cast<HWND>(1)));
+    EXPECT_EQ(pid, static_cast<long>(child.Pid())) << "window 1 names no window: the identifier stays";
+    EXPECT_TRUE(child.WaitExit(5000));
+}
+
+TEST(KillProcess, WindowZeroEndsTheSameProcess) {
+    Child child;
+    ASSERT_TRUE(child.WaitReady());
+    long pid = static_cast<long>(child.Pid());
+    EXPECT_TRUE(modKillProcess::KillProcess(pid, nullptr));
+    EXPECT_TRUE(child.WaitExit(5000));
+}
+
+TEST(KillProcess, RefusesMissingProcessesAndTheToolItself) {
+    long missing = 0x7FFFFFF0;
+    EXPECT_FALSE(modKillProcess::KillProcess(missing, nullptr));
+    long self = static_cast<long>(GetCurrentProcessId());
+    EXPECT_FALSE(modKillProcess::KillProcess(self, nullptr));
+}
+
+TEST(SuspendResume, CountsFollowThePlatformsSuspendCount) {
+    Child child(L"--threads 1");
+    ASSERT_TRUE(child.WaitReady());
+    long pid = static_cast<long>(child.Pid());
+    EXPECT_EQ(modThread::SuspendProcess(pid), 0) << "was running";
+    EXPECT_TRUE(Frozen(child));
+    EXPECT_EQ(modThread::SuspendProcess(pid), 1) << "already suspended once";
+    EXPECT_EQ(modThread::ResumeProcess(pid), 2);
+    EXPECT_TRUE(Frozen(child)) << "suspended twice needs two resumes";
+    EXPECT_EQ(modThread::ResumeProcess(pid), 1) << "was suspended once, now runs";
+    EXPECT_FALSE(Frozen(child));
+    EXPECT_EQ(modThread::ResumeProcess(pid), 0) << "resuming a running process";
+}
+
+TEST(SuspendResume, EveryThreadOfTheProcessStops) {
+    Child child(L"--threads 3 --idle-threads 2");
+    ASSERT_TRUE(child.WaitReady());
+    long pid = static_cast<long>(child.Pid());
+    EXPECT_EQ(modThread::SuspendProcess(pid), 0);
+    EXPECT_TRUE(Frozen(child));
+    EXPECT_EQ(modThread::ResumeProcess(pid), 1);
+    EXPECT_FALSE(Frozen(child));
+}
+
+TEST(SuspendResume, NoThreadsIsAFailureForPauseAndNothingForResume) {
+    Child child;
+    ASSERT_TRUE(child.WaitReady());
+    long pid = static_cast<long>(child.Pid());
+    child.Kill();
+    EXPECT_EQ(modThread::SuspendProcess(pid), -1);
+    EXPECT_EQ(modThread::ResumeProcess(pid), 0);
+    EXPECT_EQ(modThread::SuspendProcess(0x7FFFFFF0), -1);
+}
+
+TEST(SuspendResume, TheToolNeverPausesItself) {
+    EXPECT_EQ(modThread::SuspendProcess(static_cast<long>(GetCurrentProcessId())), -1);
+}
+
+TEST(SuspendResume, ThreadListHoldsTheWholeSystemAfterAnEmptyEntry) {
+    Child child(L"--idle-threads 2");
+    ASSERT_TRUE(child.WaitReady());
+    std::vector<THREADENTRY32> list;
+    long n = modThread::GetThreadList(list, 0);
+    ASSERT_GT(n, 3);
+    EXPECT_EQ(static_cast<long>(list.size()), n + 1);
+    EXPECT_EQ(list[0].th32ThreadID, 0u);
+    int ofChild = 0;
+    for (long i = 1; i <= n; ++i) ofChild += list[static_cast<size_t>(i)].th32OwnerProcessID == child.Pid();
+    EXPECT_EQ(ofChild, 3);
+}
+
+TEST(CleanMemory, TrimsEveryProcessWithoutHarm) {
+    Child child(L"--threads 1");
+    ASSERT_TRUE(child.WaitReady());
+    modCleanMemory::CleanMemory();
+    EXPECT_FALSE(Frozen(child));
+    EXPECT_EQ(WaitForSingleObject(child.Process(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+}
