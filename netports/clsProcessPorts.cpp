@@ -883,9 +883,11 @@ long clsProcessPorts::GetBytesAvailable() const {
     return static_cast<long>(count);
 }
 
+// Discards the datagram now first in the queue.
 void clsProcessPorts::EmptyBuffer() {
     char byte;
     recv(socket_, &byte, 1, 0);
+    ++datagramsTaken_;
 }
 
 bool clsProcessPorts::ZeroLengthDatagramWaiting() const {
