@@ -135,6 +135,19 @@ public:
     bool cpuPhase = false;  // flipped by every UpdateProcessCpuColumn
     std::map<unsigned long, uint32_t> firstSamples;
 
+    // ---- toolbar (frmMain_Toolbar.cpp): the caption colour is the button's
+    // state; RGB(192,192,192) exactly means disabled ----
+    unsigned long ButtonTextColor(int index) const;
+    void SetButtonTextColor(int index, unsigned long oleColour);
+    std::wstring ButtonCaption(int index) const;
+    void SetButtonCaption(int index, const std::wstring& caption);
+    void SetButtonPicture(int index, const std::wstring& imageKey);  // "btn010" ...
+    std::wstring ButtonPicture(int index) const;
+
+    // ---- module panel (filled on every row click) ----
+    HWND lstModules = nullptr;
+    HWND lblModules = nullptr;
+
     // ProcessListOwner
     bool AutoKillOn() const override;
     std::vector<std::wstring>& PreviousPassIds() override { return lstPrcID; }
@@ -154,6 +167,15 @@ private:
     void RaiseOwnPriority();
     void LayoutStatusBar();
     void OnCommand(int id, int code, HWND control);
+    // Command ids (menu items, buttons) -> handlers; each concern registers its own.
+    std::map<int, std::function<void()>> commands_;
+    void RegisterProcessListCommands();  // frmMain_ProcessList.cpp
+    void RegisterActionCommands();       // frmMain_Actions.cpp
+    void CreateToolbar();                // frmMain_Toolbar.cpp
+    void CreateSidePanels();             // frmMain_ProcessList.cpp until the panels have their own file
+    // Notifications of the process list; true with *result when handled.
+    bool OnProcessListNotify(NMHDR* hdr, LRESULT* result);  // frmMain_ProcessList.cpp
+    void OnInitMenuPopup(HMENU menu);                          // frmMain_ProcessList.cpp
     LRESULT OnNotify(NMHDR* hdr);
     void LoadToolbarPictures();
     void SetTrayPicture(int image);  // image 1..101 of ilsTrayIcon

@@ -126,6 +126,7 @@ void frmMain::CreateControls() {
 
     // Page 1: toolbar strip and the process list.
     picButton = ui::CreateContainer(picTab[1], 120, 60, 9300, 460, frmMainIds::picButton);
+    CreateToolbar();
     lvwProcess.Create(picTab[1], frmMainIds::lvwProcess,
                       RECT{vb::TwipsToPixelsX(120), vb::TwipsToPixelsY(600), vb::TwipsToPixelsX(120 + 11250),
                            vb::TwipsToPixelsY(600 + 6540)});
@@ -173,8 +174,11 @@ void frmMain::CreateControls() {
                                        barHeight - 60, frmMainIds::lblMainVersion);
     lblMDBVersion = ui::CreateControl(Picture2, L"STATIC", L"0000-00-00", WS_VISIBLE | SS_LEFT | SS_NOPREFIX, 3720, 0,
                                       1400, barHeight - 60, frmMainIds::lblMDBVersion);
+    CreateSidePanels();
     LayoutStatusBar();
     BuildTrayPictures();
+    RegisterProcessListCommands();
+    RegisterActionCommands();
 }
 
 void frmMain::LayoutStatusBar() {
@@ -225,6 +229,9 @@ LRESULT frmMain::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
         return 0;
     case WM_NOTIFY:
         return OnNotify(reinterpret_cast<NMHDR*>(lParam));
+    case WM_INITMENUPOPUP:
+        vb::Try([&] { OnInitMenuPopup(reinterpret_cast<HMENU>(wParam)); });
+        return 0;
     case WM_TIMER:
         if (wParam == tmrMonitor) tmrMonitor_Timer();
         else if (wParam == tmrPrcCPUUsage) tmrPrcCPUUsage_Timer();
@@ -264,25 +271,19 @@ void frmMain::OnCommand(int id, int code, HWND control) {
     if (control == chkAutoRun && code == BN_CLICKED) return vb::Try([&] { chkAutoRun_Click(); }), void();
     if (control == chkAlwaysOnTop && code == BN_CLICKED) return vb::Try([&] { chkAlwaysOnTop_Click(); }), void();
     if (control == chkAntiVirus && code == BN_CLICKED) return vb::Try([&] { chkAntiVirus_Click(); }), void();
-    switch (id) {
-    case mnuListRefresh:
-    case mnuListRefresh1:
-        vb::Try([&] { mnuListRefresh_Click(); });
-        break;
-    default:
-        break;
+    auto it = commands_.find(id);
+    if (it != commands_.end()) {
+        auto handler = it->second;  // a handler may re-register commands
+        vb::Try([&] { handler(); });
     }
 }
 
 LRESULT frmMain::OnNotify(NMHDR* hdr) {
     LRESULT result = 0;
     if (lvwProcess.HandleNotify(hdr, &result)) return result;
+    if (OnProcessListNotify(hdr, &result)) return result;
     if (hdr->hwndFrom == tabMain && hdr->code == TCN_SELCHANGE) {
         vb::Try([&] { tabMain_Click(); });
-        return 0;
-    }
-    if (hdr->hwndFrom == lvwProcess.Hwnd() && hdr->code == NM_CLICK) {
-        vb::Try([&] { lvwProcess_Click(); });
         return 0;
     }
     return 0;
@@ -294,25 +295,4 @@ void frmMain::tabMain_Click() {
     vb::TrimWorkingSet();
 }
 
-void frmMain::mnuListRefresh_Click() {
-    EnableWindow(hwnd_, FALSE);
-    vb::Try([&] {
-        lvwProcess.Clear();
-        lvwProcess.SortKey = 3;
-        lvwProcess.SetSorted(false);
-        modEnumProcess::RefreshProcessList(lvwProcess, ilsPrcIcon, *this);
-        lvwProcess_Click();
-        vb::TrimWorkingSet();
-    });
-    EnableWindow(hwnd_, TRUE);
-}
-
-void frmMain::lvwProcess_Click() {
-    vb::TrimWorkingSet();
-}
-
-void frmMain::chkAntiVirus_Click() {
-}
-
-void frmMain::LoadToolbarPictures() {}
 void frmMain::ResizeCharts() {}
