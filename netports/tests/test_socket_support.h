@@ -123,7 +123,8 @@ struct TcpPair {
     }
 };
 
-// A port of 127.0.0.1 that nobody listens on.
+// A port of 127.0.0.1 that nobody listens on (while a socket object keeps
+// Winsock started).
 inline long ClosedPort() {
     SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     sockaddr_in a{};
@@ -135,14 +136,5 @@ inline long ClosedPort() {
     closesocket(s);
     return ntohs(a.sin_port);
 }
-
-// Winsock for the test's own sockets, independent of the module's.
-struct WinsockForTest {
-    WinsockForTest() {
-        WSADATA data;
-        WSAStartup(MAKEWORD(2, 2), &data);
-    }
-    ~WinsockForTest() { WSACleanup(); }
-};
 
 }  // namespace sockettest
