@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
-#include <cwctype>
 #include <new>
 
 #include "platform/vb/Format.h"
