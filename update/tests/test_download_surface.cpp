@@ -2,8 +2,9 @@
 // window procedure, the registry of objects, notifications of closed sockets,
 // releasing the object from inside its events, temporary names.  A small
 // loopback server in a thread of this test plays the web server.
-#include <atomic>
-#include <thread>
+#include <functional>
+#include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -17,8 +18,10 @@ constexpr const wchar_t* kWindowName = L"QLM_WINSOCK_SUBCLASS_LABEL";
 
 HWND FindSocketWindow() { return FindWindowW(L"STATIC", kWindowName); }
 
-// Accepts connections on 127.0.0.1; each gets `reply` after the request
-// header (or nothing when `reply` is empty), then a close.
+// A web server on 127.0.0.1 run on the test's own thread (Wine under an
+// emulator is not safe with a second thread blocking in Winsock): Service()
+// accepts, reads each request header and answers `reply` (or holds the
+// connection open when `reply` is empty), then closes.
 class LoopbackServer {
 public:
     explicit LoopbackServer(std::string reply) : reply_(std::move(reply)) {
@@ -31,46 +34,69 @@ public:
         getsockname(listener_, reinterpret_cast<sockaddr*>(&sa), &len);
         port_ = ntohs(sa.sin_port);
         listen(listener_, 16);
-        thread_ = std::thread([this] { Run(); });
+        u_long nb = 1;
+        ioctlsocket(listener_, FIONBIO, &nb);
+        All().push_back(this);
     }
     ~LoopbackServer() {
-        stop_ = true;
+        for (auto& c : conns_) closesocket(c.s);
         closesocket(listener_);
-        thread_.join();
+        std::erase(All(), this);
     }
     long Port() const { return port_; }
     std::wstring Url(const std::wstring& path = L"/file") const {
         return L"http://127.0.0.1:" + std::to_wstring(port_) + path;
     }
+    static void ServiceAll() {
+        for (auto* s : All()) s->Service();
+    }
 
 private:
-    void Run() {
-        while (!stop_) {
-            SOCKET c = accept(listener_, nullptr, nullptr);
-            if (c == INVALID_SOCKET) return;
-            std::string got;
+    struct Conn {
+        SOCKET s;
+        std::string got;
+        bool answered = false;
+    };
+    static std::vector<LoopbackServer*>& All() {
+        static std::vector<LoopbackServer*> all;
+        return all;
+    }
+    void Service() {
+        for (SOCKET c; (c = accept(listener_, nullptr, nullptr)) != INVALID_SOCKET;) {
+            u_long nb = 1;
+            ioctlsocket(c, FIONBIO, &nb);
+            conns_.push_back({c, {}});
+        }
+        for (auto it = conns_.begin(); it != conns_.end();) {
             char buf[4096];
-            while (got.find("\r\n\r\n") == std::string::npos) {
-                int n = recv(c, buf, sizeof buf, 0);
-                if (n <= 0) break;
-                got.append(buf, n);
+            int n = recv(it->s, buf, sizeof buf, 0);
+            if (n > 0) it->got.append(buf, n);
+            bool gone = n == 0 || (n < 0 && WSAGetLastError() != WSAEWOULDBLOCK);
+            if (!gone && !it->answered && !reply_.empty() && it->got.find("\r\n\r\n") != std::string::npos) {
+                send(it->s, reply_.data(), static_cast<int>(reply_.size()), 0);
+                shutdown(it->s, SD_SEND);
+                it->answered = true;
             }
-            if (reply_.empty()) {
-                while (!stop_ && recv(c, buf, sizeof buf, 0) > 0) {
-                }
+            if (gone) {
+                closesocket(it->s);
+                it = conns_.erase(it);
             } else {
-                send(c, reply_.data(), static_cast<int>(reply_.size()), 0);
+                ++it;
             }
-            shutdown(c, SD_SEND);
-            closesocket(c);
         }
     }
     std::string reply_;
     SOCKET listener_ = INVALID_SOCKET;
     long port_ = 0;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
+    std::vector<Conn> conns_;
 };
+
+bool Pump(const std::function<bool()>& pred, DWORD ms) {
+    return testsupport::PumpUntil([&] {
+        LoopbackServer::ServiceAll();
+        return pred();
+    }, ms);
+}
 
 struct Events : DownloadEvents {
     std::string seq;
@@ -174,7 +200,7 @@ TEST_F(DownloadSurface, FetchURLStringKeepsTheUrlAndLowersTheHost) {
     EXPECT_EQ(d->URL(), url);
     EXPECT_TRUE(d->IsConnected());
     EXPECT_EQ(ev.seq, "C");
-    testsupport::PumpUntil([&] { return ev.seq == "CQ"; }, 5000);
+    Pump([&] { return ev.seq == "CQ"; }, 5000);
     EXPECT_EQ(ev.seq, "CQ");
     d->Disconnect();
     EXPECT_EQ(ev.seq, "CQ1");
@@ -188,7 +214,7 @@ TEST_F(DownloadSurface, DownloadIntoATemporaryFile) {
     Events ev;
     d->SetEvents(&ev);
     d->FetchURLString(server.Url());
-    ASSERT_TRUE(testsupport::PumpUntil([&] { return ev.seq.find('D') != std::string::npos; }, 5000));
+    ASSERT_TRUE(Pump([&] { return ev.seq.find('D') != std::string::npos; }, 5000)) << ev.seq;
     EXPECT_EQ(ev.seq, "CQBD");
     std::wstring name = d->Filename();
     wchar_t temp[MAX_PATH];
@@ -233,7 +259,7 @@ TEST_F(DownloadSurface, NotificationsQueuedForAnOldSocketAreIgnored) {
     // close must not end the new connection.
     PostMessageW(modDownload::SocketWindow, oldMessage, static_cast<WPARAM>(oldSocket), FD_CLOSE);
     PostMessageW(modDownload::SocketWindow, oldMessage, static_cast<WPARAM>(d->SocketHandle()), FD_CLOSE);
-    ASSERT_TRUE(testsupport::PumpUntil([&] { return ev.seq.find('D') != std::string::npos; }, 5000));
+    ASSERT_TRUE(Pump([&] { return ev.seq.find('D') != std::string::npos; }, 5000));
     EXPECT_EQ(ev.seq, "CQBD");
 }
 
@@ -245,7 +271,7 @@ TEST_F(DownloadSurface, ACloseWithAnErrorCodeIsAClose) {
     d->UseTempFile(false);
     d->Filename(dir.File(L"z.bin"));
     d->FetchURLString(silent.Url());
-    testsupport::PumpUntil([&] { return ev.seq == "CQ"; }, 5000);
+    Pump([&] { return ev.seq == "CQ"; }, 5000);
     SendMessageW(modDownload::SocketWindow, d->SocketMessage(), static_cast<WPARAM>(d->SocketHandle()),
                  WSAMAKESELECTREPLY(FD_CLOSE, WSAECONNRESET));
     EXPECT_EQ(ev.seq, "CQ0") << "closed before a reply header: a failure";
@@ -264,9 +290,9 @@ TEST_F(DownloadSurface, TheHolderMayReleaseTheObjectInsideItsEvents) {
         d->UseTempFile(false);
         d->Filename(dir.File(L"r.bin"));
         d->FetchURLString(hello.Url());
-        testsupport::PumpUntil([&] { return watch.expired(); }, 5000);
+        Pump([&] { return watch.expired(); }, 5000);
         EXPECT_TRUE(watch.expired()) << when;
-        testsupport::PumpFor(50);
+        Pump([] { return false; }, 50);
         EXPECT_EQ(FindSocketWindow(), nullptr) << "the last object took the window with it";
     }
 }
