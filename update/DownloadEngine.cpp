@@ -293,7 +293,8 @@ void DownloadEngine::OnRead() {
             return;
         }
         if (!TakeData(chunk_.data(), n) || fetch != fetch_) return;
-        if (n < want) return;
+        // A short read usually drained the socket; the next receive tells (and
+        // saves a notification round trip when more has arrived meanwhile).
     }
 }
 
