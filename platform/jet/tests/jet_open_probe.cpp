@@ -2,7 +2,6 @@
 // a file and the modes to try on it (x exclusive, w read-write, r shared
 // read-only); the attempts are numbered in order, and the exit code has bit
 // i set when attempt i found the file in use, and 128 for any other error.
-// One process makes every attempt, because starting a process under Wine is slow.
 #include <string>
 #include <vector>
 
