@@ -92,6 +92,19 @@ public:
     void tabMain_Click();
     void mnuListRefresh_Click();
     void lvwProcess_Click();
+    // The rest of the process list view (frmMain_ProcessList.cpp).
+    void lvwProcess_KeyUp(int keyCode, int shift);
+    void lvwProcess_DblClick();
+    void lvwProcess_MouseUp(int button, int shift, long x, long y);
+    void lvwProcess_ColumnClick(int column);  // 1-based column index
+    void mnuListViewSub_Click(int index);     // 1..7
+    void mnuListOrderSub_Click(int index);    // 0..6
+    void mnuListOrder1Sub_Click(int index);
+    void mnuListRefresh1_Click();
+    // Menu states, computed each time the menu opens.
+    void mnuPopup_Click();
+    void mnuList_Click();
+    void mnuProcess_Click();
     void tmrMonitor_Timer();
     void tmrPrcCPUUsage_Timer();
     void UpdateProcessCpuColumn();
@@ -192,4 +205,11 @@ private:
     bool unloading_ = false;
     std::unique_ptr<clsCPUUsage> cpuUsage_;
     Menus menus_;
+
+    // List refreshes in progress (monitor tick or refresh now): a tick that
+    // arrives inside one leaves the list alone.
+    int listRefreshDepth_ = 0;
+    void SortProcessList(int key);                     // frmMain_ProcessList.cpp
+    void ApplyProcessMenuStates(bool popup);           // frmMain_ProcessList.cpp
+    void InstallKeyboardHooks();                       // frmMain_ProcessList.cpp
 };

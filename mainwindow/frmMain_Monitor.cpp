@@ -80,11 +80,14 @@ long Clamp(long v) { return v < 0 ? 0 : v > 100 ? 100 : v; }
 }  // namespace
 
 void frmMain::tmrMonitor_Timer() {
-    // A tick that arrives while another handler sits in a box or a wait leaves
-    // the list alone (a refresh there would stack boxes and move rows under
-    // that handler's feet) but keeps the displays current.
-    if (vb::NestedLoopDepth() == 0)
+    // A tick that arrives while a refresh of the list is still running (its
+    // report box is up, or it pumps messages) leaves the list alone, so report
+    // boxes never pile up one a second; the displays are kept current.
+    if (listRefreshDepth_ == 0) {
+        ++listRefreshDepth_;
         vb::Try([&] { modEnumProcess::RefreshProcessList(lvwProcess, ilsPrcIcon, *this); });
+        --listRefreshDepth_;
+    }
     vb::Try([&] { lastCpuPercent = Clamp(cpuUsage_ ? cpuUsage_->Query() : 0); });
     const long cpu = lastCpuPercent;
     vb::Try([&] {
@@ -130,7 +133,7 @@ void frmMain::UpdateProcessCpuColumn() {
             differences[static_cast<size_t>(i)] = second->second - first->second;
         total += differences[static_cast<size_t>(i)];
     }
-    const long cpu = lastCpuPercent;
+    const long cpu = Clamp(lastCpuPercent);
     lvwProcess.BeginUpdate();
     for (int i = 1; i <= n; ++i) {
         vb::Try([&] {

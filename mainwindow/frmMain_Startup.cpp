@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
+
 #include "mainwindow/frmMain.h"
 #include "mainwindow/frmMain_MenuIds.h"
 #include "mainwindow/modMain.h"
@@ -120,7 +122,7 @@ void frmMain::Form_Load() {
     vb::Try([&] {
         cpuUsage_ = std::make_unique<clsCPUUsage>();
         cpuUsage_->Initialize();
-        lastCpuPercent = cpuUsage_->Query();
+        lastCpuPercent = std::clamp(cpuUsage_->Query(), 0L, 100L);  // the first value can fall outside
     });
     vb::Try([&] { UpdateProcessCpuColumn(); });
     if (!modMain::g_alreadyRunning) {
