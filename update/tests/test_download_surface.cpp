@@ -114,6 +114,14 @@ struct Events : DownloadEvents {
 
 class DownloadSurface : public ::testing::Test {
 protected:
+    // An object reporting to `ev` that writes into a file of the test folder.
+    std::shared_ptr<clsDownload> Make(Events& ev, const std::wstring& file) {
+        auto d = clsDownload::Create();
+        d->SetEvents(&ev);
+        d->UseTempFile(false);
+        d->Filename(dir.File(file));
+        return d;
+    }
     static void SetUpTestSuite() {
         std::wstring description;
         ASSERT_TRUE(modDownload::StartWinsock(description));
@@ -188,11 +196,8 @@ TEST_F(DownloadSurface, OneHiddenWindowForAllObjectsThatPassesOtherMessagesOn) {
 
 TEST_F(DownloadSurface, FetchURLStringKeepsTheUrlAndLowersTheHost) {
     LoopbackServer server("");
-    auto d = clsDownload::Create();
     Events ev;
-    d->SetEvents(&ev);
-    d->UseTempFile(false);
-    d->Filename(dir.File(L"x.bin"));
+    auto d = Make(ev, L"x.bin");
     std::wstring url = L"HTTP://LOCALHOST:" + std::to_wstring(server.Port()) + L"/Some/Path.TXT";
     d->FetchURLString(url);
     EXPECT_EQ(d->Hostname(), L"localhost");
@@ -242,11 +247,8 @@ TEST_F(DownloadSurface, DownloadIntoATemporaryFile) {
 
 TEST_F(DownloadSurface, NotificationsQueuedForAnOldSocketAreIgnored) {
     LoopbackServer silent("");
-    auto d = clsDownload::Create();
     Events ev;
-    d->SetEvents(&ev);
-    d->UseTempFile(false);
-    d->Filename(dir.File(L"y.bin"));
+    auto d = Make(ev, L"y.bin");
     d->FetchURLString(silent.Url());
     long oldSocket = d->SocketHandle();
     UINT oldMessage = d->SocketMessage();
@@ -265,11 +267,8 @@ TEST_F(DownloadSurface, NotificationsQueuedForAnOldSocketAreIgnored) {
 
 TEST_F(DownloadSurface, ACloseWithAnErrorCodeIsAClose) {
     LoopbackServer silent("");
-    auto d = clsDownload::Create();
     Events ev;
-    d->SetEvents(&ev);
-    d->UseTempFile(false);
-    d->Filename(dir.File(L"z.bin"));
+    auto d = Make(ev, L"z.bin");
     d->FetchURLString(silent.Url());
     Pump([&] { return ev.seq == "CQ"; }, 5000);
     SendMessageW(modDownload::SocketWindow, d->SocketMessage(), static_cast<WPARAM>(d->SocketHandle()),

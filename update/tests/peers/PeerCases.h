@@ -16,6 +16,25 @@ protected:
     }
 };
 
+// A plain fetch of `url`, run to its end.
+inline std::unique_ptr<Fetch> Get(const std::wstring& url) {
+    auto f = NewFetch();
+    f->d->FetchURLString(url);
+    EXPECT_TRUE(Finish(*f));
+    return f;
+}
+
+// A resumed fetch from `from` onto a file that already holds `existing`.
+inline std::unique_ptr<Fetch> ResumeOnto(const std::string& existing, long from, const std::wstring& url) {
+    auto f = NewFetch();
+    Harness().WriteAll(f->file, existing);
+    f->d->UseResume(true);
+    f->d->ResumeFrom(from);
+    f->d->FetchURLString(url);
+    EXPECT_TRUE(Finish(*f));
+    return f;
+}
+
 // ---- plain GET --------------------------------------------------------------------
 
 TEST_F(Peers, DirectGetCopiesFilesOfEverySizeByteForByte) {
@@ -158,54 +177,29 @@ TEST_F(Peers, DisconnectAbortsOnceAndTheRestCanBeFetchedLater) {
 TEST_F(Peers, ResumeRepliesThatCannotContinueTheFile) {
     // 416 past the end: a failure that leaves the file as it was.
     std::string odd = Served("odd.bin");
-    auto f = NewFetch();
-    Harness().WriteAll(f->file, odd);
-    f->d->UseResume(true);
-    f->d->ResumeFrom(static_cast<long>(odd.size()));
-    f->d->FetchURLString(Url("MX_NGINX_PORT", "/odd.bin"));
-    ASSERT_TRUE(Finish(*f));
+    auto f = ResumeOnto(odd, static_cast<long>(odd.size()), Url("MX_NGINX_PORT", "/odd.bin"));
     EXPECT_EQ(f->rec.failCode, 4);
     EXPECT_EQ(f->d->HTTPReply(), 416);
     EXPECT_TRUE(FileBytes(f->file) == odd);
 
     // A 200 to a resume request starts the file again from byte 0.
-    auto g = NewFetch();
-    Harness().WriteAll(g->file, "0123456789");
-    g->d->UseResume(true);
-    g->d->ResumeFrom(5);
-    g->d->FetchURLString(Url("MX_SCRIPTED_PORT", "/resume-ignored"));
-    ASSERT_TRUE(Finish(*g));
+    auto g = ResumeOnto("0123456789", 5, Url("MX_SCRIPTED_PORT", "/resume-ignored"));
     EXPECT_EQ(g->rec.seq.back(), "D");
     EXPECT_FALSE(g->d->UseResume());
     EXPECT_EQ(g->d->DownloadLength(), 4);
     EXPECT_EQ(FileBytes(g->file), "NEW!");
 
     // A 206 that would land behind the end of a shorter file.
-    auto h = NewFetch();
-    Harness().WriteAll(h->file, "0123456789");
-    h->d->UseResume(true);
-    h->d->ResumeFrom(1000);
-    h->d->FetchURLString(Url("MX_NGINX_PORT", "/odd.bin"));
-    ASSERT_TRUE(Finish(*h));
+    auto h = ResumeOnto("0123456789", 1000, Url("MX_NGINX_PORT", "/odd.bin"));
     EXPECT_EQ(h->rec.failCode, 13);
     EXPECT_EQ(FileBytes(h->file), "0123456789");
 
     // A 206 for another range than asked.
-    auto k = NewFetch();
-    Harness().WriteAll(k->file, "0123456789");
-    k->d->UseResume(true);
-    k->d->ResumeFrom(3);
-    k->d->FetchURLString(Url("MX_SCRIPTED_PORT", "/wrong-range"));
-    ASSERT_TRUE(Finish(*k));
+    auto k = ResumeOnto("0123456789", 3, Url("MX_SCRIPTED_PORT", "/wrong-range"));
     EXPECT_EQ(k->rec.failCode, 13);
 
     // A resumed file that was longer than the rest: stale bytes are cut.
-    auto m = NewFetch();
-    Harness().WriteAll(m->file, odd.substr(0, 1000) + std::string(100000, 'z'));
-    m->d->UseResume(true);
-    m->d->ResumeFrom(1000);
-    m->d->FetchURLString(Url("MX_NGINX_PORT", "/odd.bin"));
-    ASSERT_TRUE(Finish(*m));
+    auto m = ResumeOnto(odd.substr(0, 1000) + std::string(100000, 'z'), 1000, Url("MX_NGINX_PORT", "/odd.bin"));
     EXPECT_EQ(m->rec.seq.back(), "D");
     EXPECT_TRUE(FileBytes(m->file) == odd);
 }
@@ -213,37 +207,27 @@ TEST_F(Peers, ResumeRepliesThatCannotContinueTheFile) {
 // ---- redirects ---------------------------------------------------------------------------
 
 TEST_F(Peers, RedirectsAreFollowedToTheirOwnHostAndPort) {
-    auto f = NewFetch();
-    f->d->FetchURLString(Url("MX_NGINX_PORT", "/redir/abs"));
-    ASSERT_TRUE(Finish(*f));
+    auto f = Get(Url("MX_NGINX_PORT", "/redir/abs"));
     EXPECT_EQ(f->rec.Joined(), "C Q Q D ");
     EXPECT_EQ(f->d->URL(), Url("MX_NGINX2_PORT", "/small.bin"));
     EXPECT_EQ(f->d->Port(), Port("MX_NGINX2_PORT"));
     EXPECT_TRUE(FileBytes(f->file) == Served("small.bin"));
 
-    auto g = NewFetch();
-    g->d->FetchURLString(Url("MX_NGINX_PORT", "/redir/chain1"));
-    ASSERT_TRUE(Finish(*g));
+    auto g = Get(Url("MX_NGINX_PORT", "/redir/chain1"));
     EXPECT_EQ(g->rec.Joined(), "C Q Q Q Q D ");
     EXPECT_TRUE(FileBytes(g->file) == Served("mid.bin"));
 
-    auto h = NewFetch();
-    h->d->FetchURLString(Url("MX_NGINX_PORT", "/redir/root"));
-    ASSERT_TRUE(Finish(*h));
+    auto h = Get(Url("MX_NGINX_PORT", "/redir/root"));
     EXPECT_EQ(h->rec.seq.back(), "D");
     EXPECT_TRUE(FileBytes(h->file) == Served("odd.bin"));
 
-    auto k = NewFetch();
-    k->d->FetchURLString(Url("MX_SCRIPTED_PORT", "/dir/start"));
-    ASSERT_TRUE(Finish(*k));
+    auto k = Get(Url("MX_SCRIPTED_PORT", "/dir/start"));
     EXPECT_EQ(k->d->URL(), Url("MX_SCRIPTED_PORT", "/dir/target?x=1"));
     EXPECT_EQ(FileBytes(k->file), "relative!");
 }
 
 TEST_F(Peers, RedirectsThatCannotBeFollowedFail) {
-    auto loop = NewFetch();
-    loop->d->FetchURLString(Url("MX_NGINX_PORT", "/redir/loop"));
-    ASSERT_TRUE(Finish(*loop));
+    auto loop = Get(Url("MX_NGINX_PORT", "/redir/loop"));
     EXPECT_EQ(loop->rec.failCode, 4);
     EXPECT_EQ(std::count(loop->rec.seq.begin(), loop->rec.seq.end(), "Q"), 11);
     EXPECT_EQ(loop->rec.ends, 1);
@@ -394,15 +378,11 @@ TEST_F(Peers, BrokenRepliesFailAndNeverWriteTheirBody) {
 }
 
 TEST_F(Peers, ShortAndResetBodiesFailButKeepWhatArrived) {
-    auto f = NewFetch();
-    f->d->FetchURLString(Url("MX_SCRIPTED_PORT", "/short"));
-    ASSERT_TRUE(Finish(*f));
+    auto f = Get(Url("MX_SCRIPTED_PORT", "/short"));
     EXPECT_EQ(f->rec.seq.back(), "F0");
     EXPECT_EQ(FileBytes(f->file), std::string(500, 's'));
 
-    auto g = NewFetch();
-    g->d->FetchURLString(Url("MX_SCRIPTED_PORT", "/reset"));
-    ASSERT_TRUE(Finish(*g));
+    auto g = Get(Url("MX_SCRIPTED_PORT", "/reset"));
     EXPECT_EQ(g->rec.seq.back(), "F0");
     EXPECT_EQ(g->rec.ends, 1);
 }
@@ -415,19 +395,13 @@ TEST_F(Peers, BodiesAreFramedByTheHeaderAndContentLength) {
     EXPECT_EQ(f->rec.seq.back(), "D");
     EXPECT_TRUE(FileBytes(f->file) == Served("odd.bin"));
 
-    auto g = NewFetch();
-    g->d->FetchURLString(Url("MX_SCRIPTED_PORT", "/high-bytes"));
-    ASSERT_TRUE(Finish(*g));
+    auto g = Get(Url("MX_SCRIPTED_PORT", "/high-bytes"));
     EXPECT_EQ(FileBytes(g->file), std::string("\0\xff\r\n\r\n", 6));
 
-    auto h = NewFetch();
-    h->d->FetchURLString(Url("MX_SCRIPTED_PORT", "/extra-bytes"));
-    ASSERT_TRUE(Finish(*h));
+    auto h = Get(Url("MX_SCRIPTED_PORT", "/extra-bytes"));
     EXPECT_EQ(FileBytes(h->file), "abcd");
 
-    auto k = NewFetch();
-    k->d->FetchURLString(Url("MX_SCRIPTED_PORT", "/no-length"));
-    ASSERT_TRUE(Finish(*k));
+    auto k = Get(Url("MX_SCRIPTED_PORT", "/no-length"));
     EXPECT_EQ(k->rec.seq.back(), "D");
     EXPECT_EQ(k->d->DownloadLength(), -1);
     EXPECT_EQ(FileBytes(k->file), std::string(3000, 'n'));
