@@ -9,6 +9,7 @@ work=$1
 shift
 mkdir -p "$work/www" "$work/tmp" "$work/logs"
 work=$(cd "$work" && pwd)
+rm -rf "${work:?}/tmp/"*  # downloads of the last run
 www=$work/www
 
 pids=()
