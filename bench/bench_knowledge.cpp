@@ -119,7 +119,7 @@ int main() {
     auto t2 = Clock::now();
 
     std::vector<double> lookups;
-    long checksum = first;
+    long long checksum = first;
     for (int i = 0; i < 10000; ++i) {
         std::wstring n = i % 2 ? Name(L"process", (i * 7919) % 10000)
                                : i % 4 ? Name(L"mine", i % 100) : Name(L"unknown", i);
@@ -140,7 +140,7 @@ int main() {
     std::printf("GetProcessListColor, 10,000 lookups:  median %.2f us, 90th percentile %.2f us\n", Median(lookups),
                 Percentile(lookups, 0.9));
     std::printf("refresh adding 200 rows:              %.3f ms in colour lookups\n", refreshMs);
-    std::printf("(checksum %ld)\n", checksum);
+    std::printf("(checksum %lld)\n", checksum);
     g_main.reset();
     g_user.reset();
 #ifdef _WIN32

@@ -151,6 +151,7 @@ private:
     std::uint16_t maxColumns_ = 0;
     std::uint32_t realIndexCount_ = 0;
     bool consistent_ = true;
+    bool hasVariableColumns_ = false;
     std::uint32_t usedMap_ = 0, freeMap_ = 0;  // page << 8 | row
     bool rowsLoaded_ = false;
     std::uint64_t longValueBytes_ = 0;

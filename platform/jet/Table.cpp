@@ -211,6 +211,8 @@ void Table::Load() {
         if (!c.IsFixed()) consistent_ &= varIndexes.insert(c.varIndex).second;
     }
     columns_ = std::move(columns);
+    hasVariableColumns_ =
+        std::any_of(columns_.begin(), columns_.end(), [](const Column& c) { return !c.IsFixed(); });
 }
 
 std::vector<std::uint32_t> Table::MapPages(std::uint32_t mapPointer) {
@@ -305,7 +307,7 @@ std::vector<Value> Table::DecodeRow(const std::uint8_t* row, std::size_t n) {
     std::size_t maskLen = (stored + 7) / 8;
     if (maskLen + 2 > n) ThrowCorrupt(file);
     const std::uint8_t* mask = row + n - maskLen;
-    bool hasVar = std::any_of(columns_.begin(), columns_.end(), [](const Column& c) { return !c.IsFixed(); });
+    bool hasVar = hasVariableColumns_;
     std::size_t varCount = 0, varPos = 0, dataEnd = n - maskLen;
     if (hasVar) {
         if (n < maskLen + 4) ThrowCorrupt(file);
@@ -426,6 +428,7 @@ const std::vector<Table::RowId>& Table::FindEqual(int column, const std::wstring
     auto it = indexes_.find(column);
     if (it == indexes_.end()) {
         auto& index = indexes_[column];
+        index.reserve(liveCount_);
         for (RowId i = 0; i < rows_.size(); ++i)
             if (rows_[i].live && rows_[i].values[column]) index[FoldCase(*rows_[i].values[column])].push_back(i);
         it = indexes_.find(column);

@@ -6,6 +6,7 @@
 #include "platform/dao/dao.h"
 #include "platform/jet/tests/JetTestSupport.h"
 
+using jettest::ErrorOf;
 using jettest::TempFolder;
 
 namespace {
@@ -23,15 +24,6 @@ std::wstring MakeKnowledgeFile(const TempFolder& dir, const std::wstring& passwo
     t.Append({L"nodesc.exe", std::nullopt, std::nullopt});
     db->CreateTable(L"Version", {{L"Version", 50}}).Append({L"2008-05-09"});
     return path;
-}
-
-long ErrorOf(const std::function<void()>& f) {
-    try {
-        f();
-        return 0;
-    } catch (const dao::Error& e) {
-        return e.Number();
-    }
 }
 
 dao::DatabasePtr Open(const std::wstring& path, const std::wstring& connect = std::wstring(L";pwd=") + kPwd) {
@@ -52,11 +44,11 @@ TEST(DaoOpen, PasswordFromTheConnectStringIsChecked) {
     std::wstring path = MakeKnowledgeFile(dir);
     for (const std::wstring& connect : {std::wstring(L";pwd=") + kPwd, std::wstring(L";PWD=") + kPwd,
                                         std::wstring(L"MS Access;pwd=") + kPwd + L";"}) {
-        EXPECT_EQ(ErrorOf([&] { Open(path, connect)->Close(); }), 0) << jet::ToUtf8(connect);
+        EXPECT_EQ(ErrorOf<dao::Error>([&] { Open(path, connect)->Close(); }), 0) << jet::ToUtf8(connect);
     }
-    EXPECT_EQ(ErrorOf([&] { Open(path, L";pwd=wrong"); }), 3031);
-    EXPECT_EQ(ErrorOf([&] { Open(path, L";pwd=TQVNAL527184WODRK"); }), 3031);
-    EXPECT_EQ(ErrorOf([&] { Open(path, L""); }), 3031);
+    EXPECT_EQ(ErrorOf<dao::Error>([&] { Open(path, L";pwd=wrong"); }), 3031);
+    EXPECT_EQ(ErrorOf<dao::Error>([&] { Open(path, L";pwd=TQVNAL527184WODRK"); }), 3031);
+    EXPECT_EQ(ErrorOf<dao::Error>([&] { Open(path, L""); }), 3031);
     try {
         Open(path, L"");
     } catch (const dao::Error& e) {
@@ -67,12 +59,12 @@ TEST(DaoOpen, PasswordFromTheConnectStringIsChecked) {
 TEST(DaoOpen, MissingAndHeldFilesFailWithDaoNumbers) {
     TempFolder dir;
     std::wstring path = MakeKnowledgeFile(dir);
-    EXPECT_EQ(ErrorOf([&] { Open(dir.File(L"none.mdb")); }), 3024);
+    EXPECT_EQ(ErrorOf<dao::Error>([&] { Open(dir.File(L"none.mdb")); }), 3024);
     auto first = Open(path);
-    EXPECT_EQ(ErrorOf([&] { Open(path); }), 3045);
-    EXPECT_EQ(ErrorOf([&] { dao::DBEngine::OpenDatabase(path, false, true, std::wstring(L";pwd=") + kPwd); }), 3045);
+    EXPECT_EQ(ErrorOf<dao::Error>([&] { Open(path); }), 3045);
+    EXPECT_EQ(ErrorOf<dao::Error>([&] { dao::DBEngine::OpenDatabase(path, false, true, std::wstring(L";pwd=") + kPwd); }), 3045);
     first->Close();  // releases the file at once
-    EXPECT_EQ(ErrorOf([&] { Open(path); }), 0);
+    EXPECT_EQ(ErrorOf<dao::Error>([&] { Open(path); }), 0);
 }
 
 TEST(DaoQuery, TheProgramsQueryFormsFindWhatJetWouldFind) {
@@ -128,7 +120,7 @@ TEST(DaoQuery, AnythingElseIsAClearErrorNeverAWrongAnswer) {
         {L"SELECT * FROM Process WHERE Nope = 'a'", 3061},
         {L"SELECT * FROM Nope", 3078},
     };
-    for (const auto& [sql, number] : cases) EXPECT_EQ(ErrorOf([&] { db->OpenRecordset(sql); }), number) << jet::ToUtf8(sql);
+    for (const auto& [sql, number] : cases) EXPECT_EQ(ErrorOf<dao::Error>([&] { db->OpenRecordset(sql); }), number) << jet::ToUtf8(sql);
     try {
         db->OpenRecordset(L"SELECT * FROM Process WHERE ProcessName = 'a");
     } catch (const dao::Error& e) {
@@ -143,18 +135,18 @@ TEST(DaoRecordset, NavigationAndCurrentRecordErrors) {
     EXPECT_TRUE(none->EOF_());
     EXPECT_TRUE(none->BOF());
     EXPECT_EQ(none->RecordCount(), 0);
-    EXPECT_EQ(ErrorOf([&] { none->MoveFirst(); }), 3021);
-    EXPECT_EQ(ErrorOf([&] { none->MoveNext(); }), 3021);
-    EXPECT_EQ(ErrorOf([&] { none->Fields(L"Virus"); }), 3021);
+    EXPECT_EQ(ErrorOf<dao::Error>([&] { none->MoveFirst(); }), 3021);
+    EXPECT_EQ(ErrorOf<dao::Error>([&] { none->MoveNext(); }), 3021);
+    EXPECT_EQ(ErrorOf<dao::Error>([&] { none->Fields(L"Virus"); }), 3021);
     auto all = db->OpenRecordset(L"SELECT * FROM Process");
     EXPECT_FALSE(all->EOF_());
     EXPECT_EQ(all->Fields(L"ProcessName"), L"explorer.exe");  // positioned on the first record
-    EXPECT_EQ(ErrorOf([&] { all->Fields(L"Nope"); }), 3265);
+    EXPECT_EQ(ErrorOf<dao::Error>([&] { all->Fields(L"Nope"); }), 3265);
     for (int i = 0; i < 4; ++i) all->MoveNext();
     EXPECT_TRUE(all->EOF_());
-    EXPECT_EQ(ErrorOf([&] { all->MoveNext(); }), 3021);
+    EXPECT_EQ(ErrorOf<dao::Error>([&] { all->MoveNext(); }), 3021);
     all->Close();
-    EXPECT_EQ(ErrorOf([&] { all->RecordCount(); }), 3420);
+    EXPECT_EQ(ErrorOf<dao::Error>([&] { all->RecordCount(); }), 3420);
 }
 
 TEST(DaoRecordset, AddNewEditDeleteAsTheEditorDoes) {
@@ -164,14 +156,14 @@ TEST(DaoRecordset, AddNewEditDeleteAsTheEditorDoes) {
         auto db = dao::DBEngine::OpenDatabase(path, true, false, L"");
         // Add: the table query, AddNew, three fields, Update.
         auto rs = db->OpenRecordset(L"SELECT * FROM Process");
-        EXPECT_EQ(ErrorOf([&] { rs->SetField(L"Virus", L"N"); }), 3020);
-        EXPECT_EQ(ErrorOf([&] { rs->Update(); }), 3020);
+        EXPECT_EQ(ErrorOf<dao::Error>([&] { rs->SetField(L"Virus", L"N"); }), 3020);
+        EXPECT_EQ(ErrorOf<dao::Error>([&] { rs->Update(); }), 3020);
         rs->AddNew();
         rs->SetField(L"ProcessName", L"新进程.exe");
         rs->SetField(L"Description", L"用户添加的'描述'");
         rs->SetField(L"Virus", L"Y");
         EXPECT_EQ(rs->Fields(L"Virus"), L"Y");  // the record being added
-        EXPECT_EQ(ErrorOf([&] { rs->SetField(L"Nope", L"x"); }), 3265);
+        EXPECT_EQ(ErrorOf<dao::Error>([&] { rs->SetField(L"Nope", L"x"); }), 3265);
         rs->Update();
         EXPECT_EQ(rs->RecordCount(), 5);
         rs->AddNew();
@@ -179,7 +171,7 @@ TEST(DaoRecordset, AddNewEditDeleteAsTheEditorDoes) {
         rs->CancelUpdate();
         rs->AddNew();
         rs->SetField(L"ProcessName", std::wstring(256, L'x'));
-        EXPECT_EQ(ErrorOf([&] { rs->Update(); }), 3163);  // too long: nothing written
+        EXPECT_EQ(ErrorOf<dao::Error>([&] { rs->Update(); }), 3163);  // too long: nothing written
         rs->CancelUpdate();
         rs.reset();
 
@@ -191,8 +183,8 @@ TEST(DaoRecordset, AddNewEditDeleteAsTheEditorDoes) {
         auto old = db->OpenRecordset(L"SELECT * FROM Process WHERE ProcessName = 'o''neil.exe'");
         old->Delete();
         EXPECT_EQ(old->RecordCount(), 0);
-        EXPECT_EQ(ErrorOf([&] { old->Fields(L"Virus"); }), 3167);
-        EXPECT_EQ(ErrorOf([&] { old->Delete(); }), 3167);
+        EXPECT_EQ(ErrorOf<dao::Error>([&] { old->Fields(L"Virus"); }), 3167);
+        EXPECT_EQ(ErrorOf<dao::Error>([&] { old->Delete(); }), 3167);
         old->MoveNext();
         EXPECT_TRUE(old->EOF_());
 
@@ -204,14 +196,14 @@ TEST(DaoRecordset, AddNewEditDeleteAsTheEditorDoes) {
         EXPECT_EQ(edit->Fields(L"Description"), L"now described");
         EXPECT_EQ(db->OpenRecordset(L"SELECT * FROM Process WHERE Description = 'NOW DESCRIBED'")->RecordCount(), 1);
         db->Close();
-        EXPECT_EQ(ErrorOf([&] { edit->MoveFirst(); }), 3420);
-        EXPECT_EQ(ErrorOf([&] { db->OpenRecordset(L"SELECT * FROM Process"); }), 3420);
+        EXPECT_EQ(ErrorOf<dao::Error>([&] { edit->MoveFirst(); }), 3420);
+        EXPECT_EQ(ErrorOf<dao::Error>([&] { db->OpenRecordset(L"SELECT * FROM Process"); }), 3420);
     }
     auto db = dao::DBEngine::OpenDatabase(path, true, true, L"");
     EXPECT_EQ(Column(db->OpenRecordset(L"SELECT * FROM Process"), L"ProcessName"),
               (std::vector<std::wstring>{L"explorer.exe", L"Explorer.EXE", L"新进程.exe", L"nodesc.exe"}));
     // A read-only connection refuses to write.
-    EXPECT_EQ(ErrorOf([&] { db->OpenRecordset(L"SELECT * FROM Process")->AddNew(); }), 3027);
+    EXPECT_EQ(ErrorOf<dao::Error>([&] { db->OpenRecordset(L"SELECT * FROM Process")->AddNew(); }), 3027);
 }
 
 TEST(DaoRecordset, AnAccessTableWithAnIndexIsNotWritten) {
@@ -223,10 +215,10 @@ TEST(DaoRecordset, AnAccessTableWithAnIndexIsNotWritten) {
         EXPECT_EQ(db->TableNames(), (std::vector<std::wstring>{L"Table1"}));
         auto rs = db->OpenRecordset(L"SELECT * FROM Table1 WHERE Data = 'two'");
         EXPECT_EQ(rs->Fields(L"ID"), L"2");
-        EXPECT_EQ(ErrorOf([&] { rs->AddNew(); }), 3027);
-        EXPECT_EQ(ErrorOf([&] { rs->Edit(); }), 3027);
-        EXPECT_EQ(ErrorOf([&] { rs->Delete(); }), 3027);
-        EXPECT_EQ(ErrorOf([&] { db->OpenRecordset(L"SELECT * FROM Table1 WHERE ID = '2'"); }), 3464);
+        EXPECT_EQ(ErrorOf<dao::Error>([&] { rs->AddNew(); }), 3027);
+        EXPECT_EQ(ErrorOf<dao::Error>([&] { rs->Edit(); }), 3027);
+        EXPECT_EQ(ErrorOf<dao::Error>([&] { rs->Delete(); }), 3027);
+        EXPECT_EQ(ErrorOf<dao::Error>([&] { db->OpenRecordset(L"SELECT * FROM Table1 WHERE ID = '2'"); }), 3464);
     }
     EXPECT_EQ(jettest::ReadAll(path), before);
 }

@@ -57,6 +57,17 @@ private:
     long error_;
 };
 
+// The error number a call raises (0 when it returns); E is the error type.
+template <class E = jet::Error>
+long ErrorOf(const std::function<void()>& call) {
+    try {
+        call();
+        return 0;
+    } catch (const E& e) {
+        return e.Number();
+    }
+}
+
 // Text of every row of a table, in storage order ("\x01" marks Null).
 std::vector<std::vector<std::wstring>> Dump(jet::Table& table);
 

@@ -55,15 +55,7 @@ int ProbeInChild(const std::vector<std::wstring>& fileModePairs) {
 }
 
 long OpenError(const std::wstring& path, bool exclusive, bool readOnly) {
-    jet::OpenOptions o;
-    o.exclusive = exclusive;
-    o.readOnly = readOnly;
-    try {
-        jet::Database::Open(path, o);
-        return 0;
-    } catch (const jet::Error& e) {
-        return e.Number();
-    }
+    return ErrorOf([&] { jet::Database::Open(path, {.exclusive = exclusive, .readOnly = readOnly}); });
 }
 
 }  // namespace

@@ -18,15 +18,6 @@ std::unique_ptr<jet::Database> OpenSample(const std::wstring& name) {
     return jet::Database::Open(Sample(name).wstring(), o);
 }
 
-long ErrorOf(const std::function<void()>& f) {
-    try {
-        f();
-        return 0;
-    } catch (const jet::Error& e) {
-        return e.Number();
-    }
-}
-
 long OpenBytes(std::vector<std::uint8_t> bytes) {
     return ErrorOf([&] {
         jet::OpenOptions o;

@@ -7,15 +7,6 @@ using namespace jettest;
 
 namespace {
 
-long ErrorOf(const std::function<void()>& f) {
-    try {
-        f();
-        return 0;
-    } catch (const jet::Error& e) {
-        return e.Number();
-    }
-}
-
 std::unique_ptr<jet::Database> Reopen(const std::wstring& path, const std::wstring& password = L"") {
     jet::OpenOptions o;
     o.exclusive = true;
