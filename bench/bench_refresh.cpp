@@ -53,8 +53,7 @@ int wmain(int argc, wchar_t** argv) {
 
     modEnumProcess::RefreshProcessList(list, icons, owner);  // adds every row
     modEnumProcess::RefreshProcessList(list, icons, owner);
-    DWORD handlesBefore = 0, handlesAfter = 0;
-    GetProcessHandleCount(GetCurrentProcess(), &handlesBefore);
+    size_t handlesBefore = testsupport::CountOpenHandles();
 
     std::vector<double> times;
     for (int i = 0; i < passes; ++i) {
@@ -62,12 +61,12 @@ int wmain(int argc, wchar_t** argv) {
         modEnumProcess::RefreshProcessList(list, icons, owner);
         times.push_back(Now() - t0);
     }
-    GetProcessHandleCount(GetCurrentProcess(), &handlesAfter);
+    size_t handlesAfter = testsupport::CountOpenHandles();
     std::sort(times.begin(), times.end());
     std::printf("rows %d, passes %d\n", list.Count(), passes);
     std::printf("median pass %.2f ms, p90 %.2f ms, max %.2f ms\n", times[times.size() / 2],
                 times[times.size() * 9 / 10], times.back());
-    std::printf("handles before %lu, after %lu\n", handlesBefore, handlesAfter);
+    std::printf("handles before %zu, after %zu\n", handlesBefore, handlesAfter);
     DestroyWindow(window);
     return 0;
 }

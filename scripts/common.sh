@@ -75,7 +75,7 @@ start_wine_session() {
     [[ $WINEPREFIX == "$win32"* ]] && loader=/usr/lib/wine/wine
     create_prefix "$loader"
   fi
-  wineserver -p
+  wineserver -p 2>/dev/null || true  # one may already serve this prefix
   trap stop_wine_session EXIT
 }
 

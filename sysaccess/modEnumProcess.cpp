@@ -16,6 +16,7 @@
 #include "platform/vb/Runtime.h"
 #include "platform/vb/VbError.h"
 #include "platform/win/Text.h"
+#include "sysaccess/ProcessSnapshot.h"
 #include "sysaccess/modKillProcess.h"
 
 namespace modEnumProcess {
@@ -67,8 +68,19 @@ std::wstring PriorityText(HANDLE process) {
     return process ? PriorityClassName(GetPriorityClass(process)) : L"";
 }
 
+// The pass's process snapshot: the working sets of every process in one call.
+// A process it lacks is read on its own, as the field reader would.
+std::unordered_map<DWORD, sysaccess::ProcessSample>& PassSnapshot() {
+    static std::unordered_map<DWORD, sysaccess::ProcessSample> snapshot;
+    return snapshot;
+}
+
 std::wstring MemoryOf(DWORD pid) {
     if (pid == 0) return L"16";
+    auto& snapshot = PassSnapshot();
+    auto it = snapshot.find(pid);
+    if (it != snapshot.end() && it->second.workingSet)
+        return vb::FormatThousands(static_cast<double>(it->second.workingSet) / 1024.0);
     return MemoryText(CachedHandle(pid));
 }
 
@@ -171,16 +183,16 @@ bool RefreshFromTerminalServices(ui::ListView& list, ui::ImageList& icons, Proce
 
     for (DWORD r = 0; r < count; ++r) {
         const DWORD pid = records[r].ProcessId;
-        std::wstring name;
-        if (pid == 0) {
-            name = kIdleName;
-        } else {
-            vb::Try([&] { name = GetFileNameFromPath(GetProcessPath(static_cast<long>(pid))); });
-            if (name.empty() && records[r].pProcessName) name = records[r].pProcessName;
-        }
         if (FindProcessItemIndex(list, static_cast<long>(pid)) != 0) {
-            UpdateRow(list, pid);
+            UpdateRow(list, pid);  // a known row needs no name: its text is never rewritten
         } else {
+            std::wstring name;
+            if (pid == 0) {
+                name = kIdleName;
+            } else {
+                vb::Try([&] { name = GetFileNameFromPath(GetProcessPath(static_cast<long>(pid))); });
+                if (name.empty() && records[r].pProcessName) name = records[r].pProcessName;
+            }
             std::wstring user;
             vb::Try([&] { user = GetUserNameFromSid(records[r].pUserSid); });
             vb::Try([&] { AddNewProcess(list, icons, owner, pid, name, user, reports); });
@@ -227,6 +239,7 @@ size_t CachedHandleCount() { return HandleCache().size(); }
 
 void RefreshProcessList(ui::ListView& list, ui::ImageList& icons, ProcessListOwner& owner) {
     PassReports reports;
+    vb::Try([] { PassSnapshot() = sysaccess::TakeProcessSnapshot(); });
     list.BeginUpdate();
     vb::Try([&] {
         if (!RefreshFromTerminalServices(list, icons, owner, reports))
@@ -244,10 +257,14 @@ void RemoveExitedProcesses(ui::ListView& list) {
         bool removed = false;
         vb::Try([&] {
             DWORD pid = static_cast<DWORD>(vb::ParseDisplayedNumber(list.SubItem(i, kPid)));
-            win::Handle h(OpenProcess(kQueryAndRead, FALSE, pid));
+            // The handle kept for the row answers as an opened one would.
+            HANDLE kept = HandleCache().count(pid) ? HandleCache()[pid].get() : nullptr;
+            win::Handle opened;
+            if (!kept) opened.reset(OpenProcess(kQueryAndRead, FALSE, pid));
+            HANDLE h = kept ? kept : opened.get();
             if (!h) return;
             DWORD code = 0;
-            GetExitCodeProcess(h.get(), &code);
+            GetExitCodeProcess(h, &code);
             if (pid != 0 && code != STILL_ACTIVE) {
                 list.Remove(i);
                 removed = true;

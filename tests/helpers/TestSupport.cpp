@@ -140,6 +140,17 @@ void MessageBoxAnswerer::OnBox(HWND box) {
     PostMessageW(box, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED), 0);
 }
 
+size_t CountOpenHandles() {
+    DWORD reported = 0;
+    if (GetProcessHandleCount(GetCurrentProcess(), &reported) && reported > 0) return reported;
+    size_t count = 0;
+    for (ULONG_PTR value = 4; value < 0x20000; value += 4) {
+        DWORD flags;
+        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++count;
+    }
+    return count;
+}
+
 bool PumpUntil(const std::function<bool()>& pred, DWORD ms) {
     DWORD start = GetTickCount();
     for (;;) {

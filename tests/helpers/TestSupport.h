@@ -85,6 +85,10 @@ private:
     std::vector<BoxRecord> boxes_;
 };
 
+// The number of kernel handles this process has open, counted by probing the
+// handle values (GetProcessHandleCount answers 0 under Wine).
+size_t CountOpenHandles();
+
 // Pumps messages until pred() is true or the time is up; returns pred().
 bool PumpUntil(const std::function<bool()>& pred, DWORD ms);
 void PumpFor(DWORD ms);

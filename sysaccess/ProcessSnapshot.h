@@ -1,0 +1,20 @@
+#pragma once
+// One system-wide process snapshot (NtQuerySystemInformation, process class):
+// CPU times and working sets of every process in one call, instead of opening
+// each process every second.
+#include <windows.h>
+
+#include <cstdint>
+#include <unordered_map>
+
+namespace sysaccess {
+
+struct ProcessSample {
+    uint32_t cpuTime = 0;      // low 32 bits of kernel time + low 32 bits of user time, modulo 2^32
+    uint64_t workingSet = 0;   // bytes
+};
+
+// Empty when the call fails.
+std::unordered_map<DWORD, ProcessSample> TakeProcessSnapshot();
+
+}  // namespace sysaccess
