@@ -165,3 +165,117 @@ TEST(JetReader, WritesAreRefusedOnReadOnlyOpensAndIndexedTables) {
     }
     EXPECT_EQ(ReadAll(path), before);
 }
+
+namespace {
+
+// A file the engine made, held in memory, with helpers to edit its pages the
+// way Access leaves them.
+struct Crafted {
+    std::vector<std::uint8_t> bytes;
+    std::uint8_t* Page(std::uint32_t n) { return bytes.data() + std::size_t(n) * 4096; }
+    std::uint32_t Pages() const { return std::uint32_t(bytes.size() / 4096); }
+    static std::uint16_t Get16(const std::uint8_t* p) { return std::uint16_t(p[0] | p[1] << 8); }
+    static void Put16(std::uint8_t* p, unsigned v) { p[0] = std::uint8_t(v); p[1] = std::uint8_t(v >> 8); }
+    // The user table's definition page and its data pages.
+    std::uint32_t Tdef() {
+        for (std::uint32_t n = 3; n < Pages(); ++n)
+            if (Page(n)[0] == 0x02) return n;
+        return 0;
+    }
+    std::vector<std::uint32_t> DataPages(std::uint32_t tdef) {
+        std::vector<std::uint32_t> out;
+        for (std::uint32_t n = 3; n < Pages(); ++n)
+            if (Page(n)[0] == 0x01 && Page(n)[4] == std::uint8_t(tdef) && Page(n)[5] == 0) out.push_back(n);
+        return out;
+    }
+    std::unique_ptr<jet::Database> Open(bool readOnly = true) {
+        return jet::Database::Open(std::make_unique<jet::MemoryFile>(bytes), {.readOnly = readOnly});
+    }
+};
+
+Crafted MakeCrafted(int rows, int nameLength) {
+    auto file = std::make_unique<jet::MemoryFile>();
+    auto* raw = file.get();
+    auto db = jet::Database::Create(std::move(file));
+    auto& t = db->CreateTable(L"Process", {{L"ProcessName"}, {L"Description"}, {L"Virus", 1}});
+    for (int i = 0; i < rows; ++i)
+        t.Append({L"p" + std::to_wstring(i) + std::wstring(std::size_t(nameLength), L'名'), L"描述", L"N"});
+    return Crafted{raw->Bytes()};
+}
+
+}  // namespace
+
+TEST(JetReader, RowsMovedToAnotherPageAreReadOnceAndDeletedThroughTheirHeader) {
+    // Two pages of rows; row 0 of the first page moves into the second page,
+    // leaving a 4-byte pointer behind, as Access does when a row outgrows its page.
+    Crafted c = MakeCrafted(12, 200);
+    auto pages = c.DataPages(c.Tdef());
+    ASSERT_GE(pages.size(), 2u);
+    std::uint8_t* a = c.Page(pages[0]);
+    std::uint8_t* b = c.Page(pages[1]);
+    std::size_t start = Crafted::Get16(a + 14) & 0x1FFF, end = 4096;
+    std::vector<std::uint8_t> row(a + start, a + end);
+    std::size_t count = Crafted::Get16(b + 12), lowest = Crafted::Get16(b + 14 + 2 * (count - 1)) & 0x1FFF;
+    std::size_t at = lowest - row.size();
+    ASSERT_GT(at, 14 + 2 * (count + 1));
+    std::memcpy(b + at, row.data(), row.size());
+    Crafted::Put16(b + 14 + 2 * count, unsigned(at) | 0x8000);  // the moved row: not a row of its own
+    Crafted::Put16(b + 12, unsigned(count + 1));
+    Crafted::Put16(a + 14, (end - 4) | 0x4000);  // the header: row number, then page
+    a[end - 4] = std::uint8_t(count);
+    a[end - 3] = std::uint8_t(pages[1]);
+    a[end - 2] = std::uint8_t(pages[1] >> 8);
+    a[end - 1] = 0;
+
+    auto db = c.Open(false);
+    auto& t = db->OpenTable(L"Process");
+    auto names = Dump(t);
+    ASSERT_EQ(names.size(), 12u);
+    EXPECT_EQ(names[0][0], L"p0" + std::wstring(200, L'名'));
+    EXPECT_EQ(std::count_if(names.begin(), names.end(), [](auto& r) { return r[0].rfind(L"p0", 0) == 0; }), 1);
+    t.Delete(t.FindEqual(0, names[0][0]).at(0));
+    EXPECT_EQ(t.LiveRowCount(), 11u);
+}
+
+TEST(JetReader, DeletedColumnsLeaveGapsThatReadAsBefore) {
+    // Remove the middle column from the definition: the rows keep its bytes,
+    // and the column numbers keep the gap.
+    Crafted c = MakeCrafted(3, 2);
+    std::uint8_t* def = c.Page(c.Tdef());
+    std::size_t columns = 0x3F, names = columns + 3 * 25;
+    std::size_t firstName = 2 + Crafted::Get16(def + names);
+    std::size_t secondName = 2 + Crafted::Get16(def + names + firstName);
+    std::vector<std::uint8_t> rebuilt(def, def + columns + 25);              // header and column 0
+    rebuilt.insert(rebuilt.end(), def + columns + 50, def + names);          // column 2
+    rebuilt.insert(rebuilt.end(), def + names, def + names + firstName);     // name 0
+    std::size_t tail = Crafted::Get16(def + 8) - (names + firstName + secondName);
+    rebuilt.insert(rebuilt.end(), def + names + firstName + secondName,
+                   def + names + firstName + secondName + tail);             // name 2 and the end
+    Crafted::Put16(rebuilt.data() + 0x2B, 2);  // variable columns
+    Crafted::Put16(rebuilt.data() + 0x2D, 2);  // columns; the maximum stays 3
+    Crafted::Put16(rebuilt.data() + 8, unsigned(rebuilt.size()));
+    std::memset(def, 0, 4096);
+    std::memcpy(def, rebuilt.data(), rebuilt.size());
+
+    auto db = c.Open();
+    auto& t = db->OpenTable(L"Process");
+    ASSERT_EQ(t.Columns().size(), 2u);
+    EXPECT_EQ(t.Columns()[1].name, L"Virus");
+    EXPECT_EQ(t.Columns()[1].number, 2);
+    EXPECT_EQ(Dump(t)[2], (std::vector<std::wstring>{L"p2名名", L"N"}));
+}
+
+TEST(JetReader, PagesCodedWithTheDatabaseKeyReadAndWrite) {
+    // The fuzzer's seeds: the same small file plain and with every page coded.
+    auto plain = ReadAll((std::filesystem::path(MORVIX_JET_CORPUS) / L"small.mdb").wstring());
+    auto coded = ReadAll((std::filesystem::path(MORVIX_JET_CORPUS) / L"coded.mdb").wstring());
+    ASSERT_NE(plain, coded);
+    auto a = jet::Database::Open(std::make_unique<jet::MemoryFile>(plain), {.readOnly = true});
+    auto file = std::make_unique<jet::MemoryFile>(coded);
+    auto* raw = file.get();
+    auto b = jet::Database::Open(std::move(file), {});
+    EXPECT_EQ(Dump(b->OpenTable(L"Process")), Dump(a->OpenTable(L"Process")));
+    b->OpenTable(L"Process").Append({L"added.exe", L"新的", L"Y"});
+    auto reread = jet::Database::Open(std::make_unique<jet::MemoryFile>(raw->Bytes()), {.readOnly = true});
+    EXPECT_EQ(Dump(reread->OpenTable(L"Process")).back(), (std::vector<std::wstring>{L"added.exe", L"新的", L"Y"}));
+}
