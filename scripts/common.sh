@@ -76,6 +76,11 @@ start_wine_session() {
     create_prefix "$loader"
   fi
   wineserver -p 2>/dev/null || true  # one may already serve this prefix
+  # Wine's own service processes start with the first program and inherit its
+  # output; start them now on /dev/null, or CTest would wait on their pipes.
+  local loader=/usr/lib/wine/wine64
+  [[ $WINEPREFIX == "$win32"* ]] && loader=/usr/lib/wine/wine
+  "$loader" cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
   trap stop_wine_session EXIT
 }
 
