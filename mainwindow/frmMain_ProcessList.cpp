@@ -11,6 +11,7 @@
 #include "platform/vb/Format.h"
 #include "platform/vb/Runtime.h"
 #include "platform/vb/VbError.h"
+#include "sysaccess/modEnumModules.h"
 
 using namespace frmMainMenu;
 
@@ -204,8 +205,9 @@ void frmMain::lvwProcess_Click() {
     SetButtonCaption(1, resume ? kResumeCaption : kPauseCaption);
     SetButtonPicture(1, resume ? L"btn021" : L"btn020");
 
-    // The module panel (list of the process's modules and its count) is
-    // filled here once the module reader is in.
+    modEnumModules::ListProcessModules(pid, lstModules);
+    long modules = static_cast<long>(SendMessageW(lstModules, LB_GETCOUNT, 0, 0));
+    ui::SetText(lblModules, name + L" 进程包含 " + std::to_wstring(modules) + L" 个模块");
     vb::TrimWorkingSet();
 }
 

@@ -4,7 +4,6 @@
 #include <filesystem>
 #include <memory>
 
-#include "platform/vb/Format.h"
 #include "test_listview_fixture.h"
 
 using namespace mwtest;
@@ -160,6 +159,14 @@ TEST_F(ListView, NoSelectionGreysProcessItemsAndLeavesTheToolbar) {
     EXPECT_FALSE(SubmenuEnabled(Form().menus().popup, Form().menus().processClass));
     EXPECT_EQ(Form().MenuCaption(mnuProcessPause), L"暂停进程");
     for (int k = 0; k <= 5; ++k) EXPECT_FALSE(Form().MenuChecked(mnuProcessClassSub + k));
+}
+
+TEST_F(ListView, ClickListsTheModulesOfTheRow) {
+    int i = ChildRow();
+    ClickRow(i);
+    long count = static_cast<long>(SendMessageW(Form().lstModules, LB_GETCOUNT, 0, 0));
+    EXPECT_GT(count, 0) << "the helper loads at least the system libraries";
+    EXPECT_EQ(ui::GetText(Form().lblModules), L"TestChild.exe 进程包含 " + std::to_wstring(count) + L" 个模块");
 }
 
 TEST_F(ListView, ProcessMenuBringsTheProcessPageForward) {

@@ -11,6 +11,7 @@
 
 #include "mainwindow/frmMain.h"
 #include "mainwindow/frmMain_MenuIds.h"
+#include "platform/vb/Format.h"
 #include "platform/vb/Runtime.h"
 #include "tests/helpers/TestSupport.h"
 
