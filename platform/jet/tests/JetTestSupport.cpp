@@ -65,6 +65,16 @@ void FaultyFile::Truncate(std::uint64_t size) {
     inner_->Truncate(size);
 }
 
+std::wstring WideName(int i) {
+    std::wstring n = std::to_wstring(i);
+    return n + std::wstring(255 - n.size(), L'中');
+}
+
+void AppendWideRows(jet::Table& table, int count) {
+    std::wstring wide(255, L'中');
+    for (int i = 0; i < count; ++i) table.Append({WideName(i), wide, wide});
+}
+
 std::vector<std::vector<std::wstring>> Dump(jet::Table& table) {
     std::vector<std::vector<std::wstring>> out;
     for (auto id : table.AllRows()) {

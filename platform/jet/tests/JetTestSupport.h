@@ -68,6 +68,12 @@ long ErrorOf(const std::function<void()>& call) {
     }
 }
 
+// Rows of three 255-character Chinese texts, two to a page: 1200 of them
+// take the table past the 512 pages an inline usage map covers.  Row i's
+// name starts with i in decimal.
+std::wstring WideName(int i);
+void AppendWideRows(jet::Table& table, int count);
+
 // Text of every row of a table, in storage order ("\x01" marks Null).
 std::vector<std::vector<std::wstring>> Dump(jet::Table& table);
 
