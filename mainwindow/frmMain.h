@@ -156,6 +156,36 @@ public:
     void SetButtonCaption(int index, const std::wstring& caption);
     void SetButtonPicture(int index, const std::wstring& imageKey);  // "btn010" ...
     std::wstring ButtonPicture(int index) const;
+    // The seven buttons (one window each: hit area, icon, caption and frame).
+    HWND lblButton[7] = {};
+    ui::ImageList ilsButtonIcon{24, 24};  // "btn010" .. "btn070" and "btn021"
+    bool ButtonFrameVisible(int index) const;
+    void lblButton_Click(int index);
+    void lblButton_MouseDown(int index);
+    void lblButton_MouseUp(int index);
+    void lblButton_MouseMove(int index);
+    // Movements that clear the toolbar's hover.
+    void picTab_MouseMove(int index);
+    void Form_MouseMove();
+    void lvwProcess_MouseMove();
+    void staInformation_MouseMove();
+
+    // ---- process actions (frmMain_Actions.cpp) ----
+    void mnuProcessKill_Click();
+    void mnuProcessPause_Click();
+    void mnuProcessPause1_Click();
+    // mode "暂停进程" pauses, "恢复进程" resumes; toolbarLabel: flip button 1's caption.
+    void PauseResumeSelection(const std::wstring& mode, bool toolbarLabel);
+    void mnuProcessDelete_Click();
+    void mnuProcessClassSub_Click(int index);   // 0..5
+    void mnuProcessClass1Sub_Click(int index);
+    void mnuProcessProperty_Click();
+    void mnuProcessWhere_Click();
+    void mnuProcessCopyName_Click();
+    void mnuProcessCopyPath_Click();
+    void ShowFileProperties(const std::wstring& path, HWND window);
+    // True once the window was asked to close while a box or a wait ran.
+    bool ClosePending() const;
 
     // ---- module panel (filled on every row click) ----
     HWND lstModules = nullptr;
@@ -185,6 +215,9 @@ private:
     void RegisterProcessListCommands();  // frmMain_ProcessList.cpp
     void RegisterActionCommands();       // frmMain_Actions.cpp
     void CreateToolbar();                // frmMain_Toolbar.cpp
+    void ClearToolbarHover();            // frmMain_Toolbar.cpp
+    void HookToolbarClearing();          // frmMain_Toolbar.cpp: movement over the list and status bar
+    void SetPriorityFromItem(int index, int firstItem);  // frmMain_Actions.cpp
     void CreateSidePanels();             // frmMain_ProcessList.cpp until the panels have their own file
     // Notifications of the process list; true with *result when handled.
     bool OnProcessListNotify(NMHDR* hdr, LRESULT* result);  // frmMain_ProcessList.cpp

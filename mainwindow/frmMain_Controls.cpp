@@ -179,6 +179,7 @@ void frmMain::CreateControls() {
     BuildTrayPictures();
     RegisterProcessListCommands();
     RegisterActionCommands();
+    HookToolbarClearing();
 }
 
 void frmMain::LayoutStatusBar() {
@@ -227,6 +228,9 @@ LRESULT frmMain::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_COMMAND:
         OnCommand(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam));
         return 0;
+    case WM_MOUSEMOVE:
+        vb::Try([&] { Form_MouseMove(); });
+        return 0;
     case WM_NOTIFY:
         return OnNotify(reinterpret_cast<NMHDR*>(lParam));
     case WM_INITMENUPOPUP:
@@ -265,6 +269,14 @@ LRESULT frmMain::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
         return 0;
     }
     return DefaultProc(msg, wParam, lParam);
+}
+
+bool frmMain::ClosePending() const {
+    if (!hwnd_ || unloading_ || vb::QuitPending()) return true;
+    // A close asked for inside a box or a wait stays queued until they end.
+    MSG msg;
+    return PeekMessageW(&msg, hwnd_, kDeferredClose, kDeferredClose, PM_NOREMOVE) ||
+           PeekMessageW(&msg, hwnd_, WM_CLOSE, WM_CLOSE, PM_NOREMOVE);
 }
 
 void frmMain::OnCommand(int id, int code, HWND control) {
