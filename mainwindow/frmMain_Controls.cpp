@@ -94,9 +94,6 @@ void frmMain::PopupMenu(HMENU menu) {
 }
 
 void frmMain::CreateControls() {
-    RECT client;
-    GetClientRect(hwnd_, &client);
-
     tabMain = ui::CreateControl(hwnd_, WC_TABCONTROLW, L"", WS_VISIBLE | WS_CLIPSIBLINGS, 120, 120, 11535, 7560,
                                 frmMainIds::tabMain);
     for (const wchar_t* caption : {L"  进程管理  ", L"  端口监听  ", L"  系统信息  "}) {
@@ -165,15 +162,15 @@ void frmMain::CreateControls() {
     SendMessageW(staInformation, WM_SIZE, 0, 0);  // the bar takes its height and place now
     RECT bar;
     GetWindowRect(staInformation, &bar);
-    long clientHeight = vb::PixelsToTwipsY(client.bottom);
     long barHeight = vb::PixelsToTwipsY(bar.bottom - bar.top);
-    Picture2 = ui::CreateContainer(hwnd_, 6400, clientHeight - barHeight + 30, 5200, barHeight - 60);
-    SetWindowPos(Picture2, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    modAutoSizeForm::SetTag(Picture2, L"MOVEALL");
+    // The box sits inside the status bar, over its last panel, so the bar
+    // never paints over it; it keeps its distance to the right edge.
+    Picture2 = ui::CreateContainer(staInformation, 6400, 45, 5200, barHeight - 90);
+    modAutoSizeForm::SetTag(Picture2, L"MOVEH");
     lblMainVersion = ui::CreateControl(Picture2, L"STATIC", L"", WS_VISIBLE | SS_LEFT | SS_NOPREFIX, 0, 0, 3700,
-                                       barHeight - 60, frmMainIds::lblMainVersion);
+                                       barHeight - 90, frmMainIds::lblMainVersion);
     lblMDBVersion = ui::CreateControl(Picture2, L"STATIC", L"0000-00-00", WS_VISIBLE | SS_LEFT | SS_NOPREFIX, 3720, 0,
-                                      1400, barHeight - 60, frmMainIds::lblMDBVersion);
+                                      1400, barHeight - 90, frmMainIds::lblMDBVersion);
     CreateSidePanels();
     LayoutStatusBar();
     BuildTrayPictures();
