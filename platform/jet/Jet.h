@@ -108,7 +108,7 @@ public:
     std::vector<RowId> AllRows();
     // Live rows whose column `column` equals `text` under FoldCase.  Indexed:
     // the first call per column builds a hash index, kept in step with writes.
-    const std::vector<RowId>& FindEqual(int column, const std::wstring& text);
+    std::vector<RowId> FindEqual(int column, const std::wstring& text);
     bool IsLive(RowId id);
     // Values of a row, one per column of Columns(); throws 3167 for a deleted row.
     const std::vector<Value>& Row(RowId id);
@@ -158,9 +158,29 @@ private:
     std::vector<CachedRow> rows_;
     std::vector<std::uint32_t> ownedPages_;
     std::size_t liveCount_ = 0;
+    // The rows under one key: almost always one, so it is held inline.
+    struct Bucket {
+        RowId first = 0;
+        bool used = false;
+        std::vector<RowId> more;
+        void Add(RowId id) {
+            if (used) more.push_back(id);
+            else first = id, used = true;
+        }
+        // Removes the row; true when the bucket is then empty.
+        bool Remove(RowId id) {
+            if (used && first == id) {
+                if (more.empty()) return true;
+                first = more.front();
+                more.erase(more.begin());
+            } else {
+                std::erase(more, id);
+            }
+            return false;
+        }
+    };
     // column -> folded text -> rows
-    std::map<int, std::unordered_map<std::wstring, std::vector<RowId>>> indexes_;
-    std::vector<RowId> empty_;
+    std::map<int, std::unordered_map<std::wstring, Bucket>> indexes_;
 };
 
 struct OpenOptions {

@@ -51,14 +51,23 @@ Pager::Pager(std::unique_ptr<File> file) : file_(std::move(file)) {
 const std::uint8_t* Pager::Page(std::uint32_t n) {
     if (n >= pageCount_) ThrowCorrupt(file_->Name());
     if (!cache_[n]) {
-        auto page = std::make_unique<std::uint8_t[]>(kPageSize);
-        file_->Read(std::uint64_t(n) * kPageSize, page.get(), kPageSize);
-        if (key_ != 0 && n != 0) {
-            std::uint8_t k[4];
-            Put32(k, key_ ^ n);
-            Rc4(k, 4, page.get(), kPageSize);
+        // Tables are read page after page: fetch the pages that follow too,
+        // in one call, up to the next one already held.
+        constexpr std::uint32_t kReadAhead = 32;
+        std::uint32_t count = 1;
+        while (count < kReadAhead && n + count < pageCount_ && !cache_[n + count]) ++count;
+        std::vector<std::uint8_t> run(std::size_t(count) * kPageSize);
+        file_->Read(std::uint64_t(n) * kPageSize, run.data(), run.size());
+        for (std::uint32_t i = 0; i < count; ++i) {
+            auto page = std::make_unique<std::uint8_t[]>(kPageSize);
+            std::memcpy(page.get(), run.data() + std::size_t(i) * kPageSize, kPageSize);
+            if (key_ != 0 && n + i != 0) {
+                std::uint8_t k[4];
+                Put32(k, key_ ^ (n + i));
+                Rc4(k, 4, page.get(), kPageSize);
+            }
+            cache_[n + i] = std::move(page);
         }
-        cache_[n] = std::move(page);
     }
     return cache_[n].get();
 }

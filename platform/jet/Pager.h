@@ -50,7 +50,12 @@ public:
     explicit Pager(std::unique_ptr<File> file);
     File& file() { return *file_; }
     std::uint32_t PageCount() const { return pageCount_; }
-    void SetKey(std::uint32_t key) { key_ = key; }
+    // Pages past the header are coded with the database key; pages read
+    // before the key was known are read again.
+    void SetKey(std::uint32_t key) {
+        key_ = key;
+        for (std::size_t i = 1; i < cache_.size(); ++i) cache_[i].reset();
+    }
     // The decoded page; throws 3049 for a page past the end of the file.
     const std::uint8_t* Page(std::uint32_t n);
 

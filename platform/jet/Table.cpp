@@ -423,23 +423,26 @@ std::size_t Table::LiveRowCount() {
     return liveCount_;
 }
 
-const std::vector<Table::RowId>& Table::FindEqual(int column, const std::wstring& text) {
+std::vector<Table::RowId> Table::FindEqual(int column, const std::wstring& text) {
     EnsureRows();
     auto it = indexes_.find(column);
     if (it == indexes_.end()) {
         auto& index = indexes_[column];
         index.reserve(liveCount_);
         for (RowId i = 0; i < rows_.size(); ++i)
-            if (rows_[i].live && rows_[i].values[column]) index[FoldCase(*rows_[i].values[column])].push_back(i);
+            if (rows_[i].live && rows_[i].values[column]) index[FoldCase(*rows_[i].values[column])].Add(i);
         it = indexes_.find(column);
     }
     auto hit = it->second.find(FoldCase(text));
-    return hit == it->second.end() ? empty_ : hit->second;
+    if (hit == it->second.end()) return {};
+    std::vector<RowId> ids{hit->second.first};
+    ids.insert(ids.end(), hit->second.more.begin(), hit->second.more.end());
+    return ids;
 }
 
 void Table::IndexAdd(RowId id) {
     for (auto& [column, index] : indexes_)
-        if (const Value& v = rows_[id].values[column]) index[FoldCase(*v)].push_back(id);
+        if (const Value& v = rows_[id].values[column]) index[FoldCase(*v)].Add(id);
 }
 
 void Table::IndexRemove(RowId id) {
@@ -447,9 +450,7 @@ void Table::IndexRemove(RowId id) {
         const Value& v = rows_[id].values[column];
         if (!v) continue;
         auto hit = index.find(FoldCase(*v));
-        if (hit == index.end()) continue;
-        std::erase(hit->second, id);
-        if (hit->second.empty()) index.erase(hit);
+        if (hit != index.end() && hit->second.Remove(id)) index.erase(hit);
     }
 }
 
