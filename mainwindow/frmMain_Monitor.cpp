@@ -3,7 +3,8 @@
 #include <windows.h>
 
 #include <cmath>
-#include <cstring>
+#include <optional>
+#include <unordered_map>
 #include <vector>
 
 #include "mainwindow/frmMain.h"
@@ -11,63 +12,10 @@
 #include "platform/vb/Format.h"
 #include "platform/vb/Runtime.h"
 #include "platform/vb/VbError.h"
-#include "platform/win/Handle.h"
+#include "sysaccess/ProcessSnapshot.h"
 #include "sysaccess/clsCPUUsage.h"
 
 namespace {
-
-using NtQuerySystemInformationFn = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
-
-// The head of a SystemProcessInformation record, laid out as the system lays
-// it out for either pointer size.
-struct ProcessRecordHead {
-    ULONG NextEntryOffset;
-    ULONG NumberOfThreads;
-    LARGE_INTEGER WorkingSetPrivateSize;
-    ULONG HardFaultCount;
-    ULONG NumberOfThreadsHighWatermark;
-    ULONGLONG CycleTime;
-    LARGE_INTEGER CreateTime;
-    LARGE_INTEGER UserTime;
-    LARGE_INTEGER KernelTime;
-    struct {
-        USHORT Length, MaximumLength;
-        PWSTR Buffer;
-    } ImageName;
-    LONG BasePriority;
-    HANDLE UniqueProcessId;
-};
-
-// One system-wide process snapshot: kernel + user time of every process, the
-// low halves added modulo 2^32.  One call instead of opening each process.
-std::map<unsigned long, uint32_t> SnapshotProcessTimes() {
-    static auto query = reinterpret_cast<NtQuerySystemInformationFn>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
-    static std::vector<unsigned char> buffer(256 * 1024);
-    std::map<unsigned long, uint32_t> samples;
-    if (!query) return samples;
-    constexpr ULONG kProcessInformation = 5;
-    constexpr LONG kInfoLengthMismatch = static_cast<LONG>(0xC0000004);
-    LONG status = 0;
-    for (int tries = 0; tries < 8; ++tries) {
-        ULONG needed = 0;
-        status = query(kProcessInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &needed);
-        if (status != kInfoLengthMismatch) break;
-        buffer.resize(std::max<size_t>(buffer.size() * 2, needed + 64 * 1024));
-    }
-    if (status != 0) return samples;
-    size_t offset = 0;
-    for (;;) {
-        ProcessRecordHead head;
-        std::memcpy(&head, buffer.data() + offset, sizeof head);
-        const ULONG next = head.NextEntryOffset;
-        auto pid = static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(head.UniqueProcessId));
-        samples[pid] = static_cast<uint32_t>(head.KernelTime.LowPart) + static_cast<uint32_t>(head.UserTime.LowPart);
-        if (next == 0 || offset + next >= buffer.size()) break;
-        offset += next;
-    }
-    return samples;
-}
 
 std::pair<uint64_t, uint64_t> RealMemoryStatus() {
     MEMORYSTATUSEX status{sizeof status};
@@ -95,6 +43,10 @@ void frmMain::tmrMonitor_Timer() {
         SetPanelText(2, L"CPU: " + std::to_wstring(cpu) + L"%");
     });
     vb::Try([&] {
+        // The shell redraws the icon on every call: it is told only when the
+        // percentage, and with it picture and tip, has changed.
+        if (trayPictureIndex_ == cpu + 1 && modTrayIcon::CurrentTip() == L"CPU 使用率: " + std::to_wstring(cpu) + L"%")
+            return;
         SetTrayPicture(cpu + 1);
         modTrayIcon::RefreshTrayIcon();
         modTrayIcon::SetTrayTip(L"CPU 使用率: " + std::to_wstring(cpu) + L"%");
@@ -108,15 +60,28 @@ void frmMain::tmrPrcCPUUsage_Timer() { vb::Try([&] { UpdateProcessCpuColumn(); }
 void frmMain::UpdateProcessCpuColumn() {
     const int n = lvwProcess.Count();
     cpuPhase = !cpuPhase;
-    auto snapshot = sources.processTimes ? sources.processTimes() : SnapshotProcessTimes();
+    // One system-wide snapshot per phase (or the samples a test hands in).
+    std::map<unsigned long, uint32_t> injected;
+    std::unordered_map<DWORD, sysaccess::ProcessSample> snapshot;
+    if (sources.processTimes)
+        injected = sources.processTimes();
+    else
+        snapshot = sysaccess::TakeProcessSnapshot();
+    auto sampleOf = [&](unsigned long pid) -> std::optional<uint32_t> {
+        if (sources.processTimes) {
+            auto it = injected.find(pid);
+            return it == injected.end() ? std::nullopt : std::optional<uint32_t>(it->second);
+        }
+        auto it = snapshot.find(static_cast<DWORD>(pid));
+        return it == snapshot.end() ? std::nullopt : std::optional<uint32_t>(it->second.cpuTime);
+    };
     auto pidOf = [&](int i) { return static_cast<unsigned long>(vb::ParseDisplayedNumber(lvwProcess.SubItem(i, 2))); };
 
     if (cpuPhase) {
         firstSamples.clear();
         for (int i = 1; i <= n; ++i) {
             unsigned long pid = pidOf(i);
-            auto it = snapshot.find(pid);
-            if (it != snapshot.end()) firstSamples[pid] = it->second;
+            if (auto sample = sampleOf(pid)) firstSamples[pid] = *sample;
         }
         return;
     }
@@ -125,12 +90,11 @@ void frmMain::UpdateProcessCpuColumn() {
     uint64_t total = 0;
     for (int i = 1; i <= n; ++i) {
         unsigned long pid = pidOf(i);
-        auto second = snapshot.find(pid);
+        auto second = sampleOf(pid);
         auto first = firstSamples.find(pid);
         // A difference counts only when both samples exist: a process that
         // started or ended between the phases takes no share.
-        if (second != snapshot.end() && first != firstSamples.end())
-            differences[static_cast<size_t>(i)] = second->second - first->second;
+        if (second && first != firstSamples.end()) differences[static_cast<size_t>(i)] = *second - first->second;
         total += differences[static_cast<size_t>(i)];
     }
     const long cpu = Clamp(lastCpuPercent);

@@ -100,6 +100,32 @@ TEST_F(CpuColumn, NoTimeAtAllGivesZeroEverywhere) {
     EXPECT_EQ(Cpu(0), L"70");
 }
 
+TEST_F(CpuColumn, OnlyChangedCellsAreRepainted) {
+    HWND list = List().Hwnd();
+    const int row = List().Key(1) == L"PID:0" ? 2 : 1;  // two neighbouring rows on screen
+    auto pidAt = [](int i) { return static_cast<unsigned long>(vb::ParseDisplayedNumber(List().SubItem(i, 2))); };
+    const unsigned long a = pidAt(row), b = pidAt(row + 1);
+    ASSERT_NE(b, 0u);
+    Phases({{a, 0}, {b, 0}}, {{a, 10}, {b, 10}}, 40);
+    ASSERT_EQ(List().SubItem(row, 3), L"20");
+    UpdateWindow(list);
+    ValidateRect(list, nullptr);
+
+    Phases({{a, 0}, {b, 0}}, {{a, 10}, {b, 10}}, 40);  // the same again
+    RECT dirty{};
+    EXPECT_FALSE(GetUpdateRect(list, &dirty, FALSE)) << "nothing changed, nothing to paint";
+
+    Phases({{a, 0}, {b, 0}}, {{a, 30}, {b, 10}}, 40);
+    ASSERT_EQ(List().SubItem(row, 3), L"30");
+    ASSERT_EQ(List().SubItem(row + 1, 3), L"10");
+    RECT first{LVIR_BOUNDS}, second{LVIR_BOUNDS};
+    SendMessageW(list, LVM_GETITEMRECT, static_cast<WPARAM>(row - 1), reinterpret_cast<LPARAM>(&first));
+    SendMessageW(list, LVM_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&second));
+    ASSERT_TRUE(GetUpdateRect(list, &dirty, FALSE));
+    EXPECT_GE(dirty.top, first.top);
+    EXPECT_LE(dirty.bottom, second.bottom) << "only the two changed cells are repainted, not the whole list";
+}
+
 TEST(CpuColumnReal, ASpinningHelperTakesTheLoad) {
     Form();
     StopTimers();

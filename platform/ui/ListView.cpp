@@ -104,6 +104,7 @@ void ListView::ReadOrderFromControl() {
 
 int ListView::Add(const std::wstring& key, const std::wstring& text) {
     if (!key.empty() && byKey_.count(key)) return 0;
+    FreezeForRows();
     auto row = std::make_unique<Row>();
     row->key = key;
     row->cells.assign(static_cast<size_t>(std::max(1, ColumnCount())), L"");
@@ -128,6 +129,7 @@ int ListView::Add(const std::wstring& key, const std::wstring& text) {
 void ListView::Remove(int index) {
     Row* row = RowAt(index);
     if (!row) return;
+    FreezeForRows();
     ListView_DeleteItem(hwnd_, index - 1);
     if (!row->key.empty()) byKey_.erase(row->key);
     LPARAM id = row->id;
@@ -137,6 +139,7 @@ void ListView::Remove(int index) {
 }
 
 void ListView::Clear() {
+    FreezeForRows();
     ListView_DeleteAllItems(hwnd_);
     rows_.clear();
     byKey_.clear();
@@ -249,18 +252,28 @@ int CALLBACK ListView::Compare(LPARAM a, LPARAM b, LPARAM self) {
 }
 
 void ListView::Sort() {
+    FreezeForRows();
     ListView_SortItems(hwnd_, Compare, reinterpret_cast<LPARAM>(this));
     ReadOrderFromControl();
 }
 
-void ListView::BeginUpdate() {
-    if (updateDepth_++ == 0) SendMessageW(hwnd_, WM_SETREDRAW, FALSE, 0);
-}
+void ListView::BeginUpdate() { ++updateDepth_; }
 
 void ListView::EndUpdate() {
-    if (updateDepth_ > 0 && --updateDepth_ == 0) {
+    if (updateDepth_ > 0 && --updateDepth_ == 0 && frozen_) {
+        frozen_ = false;
         SendMessageW(hwnd_, WM_SETREDRAW, TRUE, 0);
         InvalidateRect(hwnd_, nullptr, FALSE);
+    }
+}
+
+void ListView::FreezeForRows() {
+    // Only rows that come, go or move need the control frozen; a changed cell
+    // repaints just itself at the next paint.  Switching the redraw costs a
+    // whole repaint, so a batch that changes no row leaves it alone.
+    if (updateDepth_ > 0 && !frozen_) {
+        SendMessageW(hwnd_, WM_SETREDRAW, FALSE, 0);
+        frozen_ = true;
     }
 }
 

@@ -105,7 +105,8 @@ public:
     void SetSorted(bool on);  // on: sorts now
     void Sort();
 
-    // Batch updates: no repaint until the outermost EndUpdate.
+    // Batch updates: rows added, removed or moved inside a batch show at the
+    // outermost EndUpdate, all at once; changed cells repaint as usual.
     void BeginUpdate();
     void EndUpdate();
 
@@ -138,6 +139,8 @@ private:
     LPARAM nextId_ = 1;
     bool sorted_ = false;
     int updateDepth_ = 0;
+    bool frozen_ = false;  // redraw switched off by this batch
+    void FreezeForRows();
 };
 
 }  // namespace ui
