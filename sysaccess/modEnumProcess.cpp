@@ -86,6 +86,17 @@ std::wstring MemoryOf(DWORD pid) {
 
 std::wstring PriorityOf(DWORD pid) { return PriorityText(CachedHandle(pid)); }
 
+// Waiting messages run between processes so the window stays responsive; a
+// pump every few milliseconds does that as well as one per process and costs a
+// fraction (each pump is a round trip to the window system).
+void PumpIfDue() {
+    static ULONGLONG last = 0;
+    ULONGLONG now = GetTickCount64();
+    if (now - last < 8) return;
+    last = now;
+    vb::DoEvents();
+}
+
 struct PassReports {
     std::wstring ended;
     std::wstring failed;
@@ -197,7 +208,7 @@ bool RefreshFromTerminalServices(ui::ListView& list, ui::ImageList& icons, Proce
             vb::Try([&] { user = GetUserNameFromSid(records[r].pUserSid); });
             vb::Try([&] { AddNewProcess(list, icons, owner, pid, name, user, reports); });
         }
-        vb::DoEvents();
+        PumpIfDue();
     }
     WTSFreeMemory(records);
     return true;
@@ -231,6 +242,26 @@ void RefreshFromToolhelp(ui::ListView& list, ui::ImageList& icons, ProcessListOw
     }
 }
 
+// True when the pass's snapshot holds exactly the processes the list shows.
+// Most passes find nothing started or ended; they only rewrite memory and
+// priority, which is all an enumeration would do for rows it already has.
+bool SameProcessesAsListed(ui::ListView& list) {
+    const auto& snapshot = PassSnapshot();
+    if (snapshot.empty() || static_cast<size_t>(list.Count()) != snapshot.size()) return false;
+    for (const auto& entry : snapshot)
+        if (list.FindKey(RowKey(entry.first)) == 0) return false;
+    return true;
+}
+
+void UpdateListedRows(ui::ListView& list) {
+    std::vector<DWORD> pids;  // handlers that run while messages are pumped may take a new snapshot
+    for (const auto& entry : PassSnapshot()) pids.push_back(entry.first);
+    for (DWORD pid : pids) {
+        UpdateRow(list, pid);
+        PumpIfDue();
+    }
+}
+
 }  // namespace
 
 long ProcessListOwner::KnowledgeColour(const std::wstring& name) { return GetProcessListColor(name); }
@@ -242,7 +273,9 @@ void RefreshProcessList(ui::ListView& list, ui::ImageList& icons, ProcessListOwn
     vb::Try([] { PassSnapshot() = sysaccess::TakeProcessSnapshot(); });
     list.BeginUpdate();
     vb::Try([&] {
-        if (!RefreshFromTerminalServices(list, icons, owner, reports))
+        if (SameProcessesAsListed(list))
+            UpdateListedRows(list);  // nothing started or ended: the enumeration would change nothing else
+        else if (!RefreshFromTerminalServices(list, icons, owner, reports))
             RefreshFromToolhelp(list, icons, owner, reports);
     });
     vb::Try([&] { PruneHandleCache(list); });
@@ -257,6 +290,8 @@ void RemoveExitedProcesses(ui::ListView& list) {
         bool removed = false;
         vb::Try([&] {
             DWORD pid = static_cast<DWORD>(vb::ParseDisplayedNumber(list.SubItem(i, kPid)));
+            // A process in this pass's snapshot is running: no need to ask.
+            if (PassSnapshot().count(pid)) return;
             // The handle kept for the row answers as an opened one would.
             HANDLE kept = HandleCache().count(pid) ? HandleCache()[pid].get() : nullptr;
             win::Handle opened;
@@ -271,7 +306,7 @@ void RemoveExitedProcesses(ui::ListView& list) {
             }
         });
         if (!removed) ++i;  // the row that moved into a removed row's place is examined next
-        vb::DoEvents();
+        PumpIfDue();
     }
 }
 
