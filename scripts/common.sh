@@ -55,6 +55,15 @@ create_prefix() {
   wineserver -w
 }
 
+# Y: the display's window manager frames Wine's windows (a user's desktop).
+# N: no window manager (Xvfb): unmanaged windows close at once instead of Wine
+# waiting two seconds for a manager that never answers, box after box.
+set_window_management() {
+  local loader=/usr/lib/wine/wine64
+  [[ $WINEPREFIX == "$win32"* ]] && loader=/usr/lib/wine/wine
+  "$loader" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d "$1" /f </dev/null >/dev/null 2>&1 || true
+}
+
 xvfb_pid=""
 start_wine_session() {
   # $1: the prefix; $2: "own-display" keeps the user's DISPLAY when there is one.

@@ -15,4 +15,5 @@ else
   start_wine_session "$win64/wineprefix" own-display
   exec_dir=$win64/bin
 fi
+if [[ -n $xvfb_pid ]]; then set_window_management N; else set_window_management Y; fi
 "$root/cmake/wine-run.sh" "$exec_dir/Morvix.exe" "$@"

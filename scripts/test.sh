@@ -15,4 +15,5 @@ echo "== host tests (ASan/UBSan)"
 
 echo "== Windows tests under Wine"
 start_wine_session "$win64/wineprefix"
+set_window_management N
 (cd "$win64" && ctest --output-on-failure -j "$jobs")
