@@ -180,6 +180,51 @@ TEST_F(ListView, ProcessMenuBringsTheProcessPageForward) {
     }
 }
 
+// The menus as the user reads them: captions with their shortcut texts, "-" for
+// separators, submenus in brackets, "*" after a ticked item.
+std::wstring Describe(HMENU menu, bool ticks) {
+    std::wstring out;
+    for (int i = 0; i < GetMenuItemCount(menu); ++i) {
+        if (i) out += L"|";
+        MENUITEMINFOW info{sizeof info};
+        info.fMask = MIIM_FTYPE | MIIM_STATE;
+        GetMenuItemInfoW(menu, static_cast<UINT>(i), TRUE, &info);
+        if (info.fType & MFT_SEPARATOR) {
+            out += L"-";
+            continue;
+        }
+        wchar_t text[128] = {};
+        GetMenuStringW(menu, static_cast<UINT>(i), text, 128, MF_BYPOSITION);
+        out += text;
+        if (ticks && (info.fState & MFS_CHECKED)) out += L"*";
+        if (HMENU sub = GetSubMenu(menu, i)) out += L"[" + Describe(sub, ticks) + L"]";
+    }
+    return out;
+}
+
+TEST(Menus, EveryMenuItemCaptionAndShortcut) {
+    const auto& m = Form().menus();
+    const std::wstring priorities = L"实时 (&R)|高 (&H)|高于标准 (&A)|标准 (&N)|低于标准 (&B)|低 (&L)";
+    const std::wstring orders =
+        L"按进程名 (&N)|按进程ID (&I)|按用户名 (&U)|按内存 (&M)|按优先级 (&O)|按路径 (&P)|按启动时间 (&T)";
+    EXPECT_EQ(Describe(m.bar, false),
+              L"列表(&L)[查看选项[进程名 (&N)|进程ID (&I)|用户名 (&U)|CPU (&C)|内存 (&M)|优先级 (&O)|路径 (&P)]|"
+              L"列表排序[" + orders + L"]|立即刷新\tF5|导出列表]|"
+              L"进程(&P)[新建进程 ...\tCtrl+N|-|结束进程\tDel|暂停进程\tCtrl+P|删除文件(慎用)\tShift+Del|设置优先级[" +
+                  priorities +
+                  L"]|-|查看属性\tCtrl+I|文件定位\tCtrl+W|复制进程名\tCtrl+C|复制进程路径\tCtrl+X]|"
+                  L"设置(&S)[自动屏蔽危险进程|开机自动运行|窗口置顶|-|替换任务管理器\tF11|恢复任务管理器\tF12]|"
+                  L"帮助(&H)[使用帮助\tF1|检查更新|进程补完|关于 ...]");
+    EXPECT_EQ(Describe(m.popup, false), L"结束进程|暂停进程|删除文件(慎用)|设置优先级[" + priorities +
+                                            L"]|-|查看属性|文件定位|复制进程名|复制进程路径|-|列表排序[" + orders +
+                                            L"]|立即刷新|导出列表");
+    EXPECT_EQ(Describe(m.tray, false), L"显示窗口|退出程序|关于 ...");
+    // Every column is shown: the view items are ticked.
+    OpenMenu(m.list);
+    EXPECT_NE(Describe(m.list, true).find(L"查看选项[进程名 (&N)*|进程ID (&I)*|用户名 (&U)*|CPU (&C)*|内存 (&M)*|优先级 (&O)*|路径 (&P)*]"),
+              std::wstring::npos);
+}
+
 // ---------------------------------------------------------------- sorting
 
 namespace {
