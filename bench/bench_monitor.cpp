@@ -9,53 +9,24 @@
 #include <commctrl.h>
 
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "sysaccess/ProcessSnapshot.h"
 #include "tests/helpers/TestChildShared.h"
 #include "tests/helpers/TestSupport.h"
 
 namespace {
 
-using NtQuerySystemInformationFn = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
-
-// Kernel + user time of one process in 100-ns units, from the system's
-// process snapshot (GetProcessTimes of another process reads 0 under Wine).
-struct ProcessRecordHead {
-    ULONG NextEntryOffset;
-    ULONG NumberOfThreads;
-    LARGE_INTEGER WorkingSetPrivateSize;
-    ULONG HardFaultCount;
-    ULONG NumberOfThreadsHighWatermark;
-    ULONGLONG CycleTime;
-    LARGE_INTEGER CreateTime;
-    LARGE_INTEGER UserTime;
-    LARGE_INTEGER KernelTime;
-    struct {
-        USHORT Length, MaximumLength;
-        PWSTR Buffer;
-    } ImageName;
-    LONG BasePriority;
-    HANDLE UniqueProcessId;
-};
-
-long long CpuTime(DWORD pid) {
-    static auto query = reinterpret_cast<NtQuerySystemInformationFn>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
-    std::vector<unsigned char> buffer(4 << 20);
-    ULONG needed = 0;
-    if (query(5, buffer.data(), static_cast<ULONG>(buffer.size()), &needed) != 0) return -1;
-    for (size_t offset = 0;;) {
-        ProcessRecordHead head;
-        std::memcpy(&head, buffer.data() + offset, sizeof head);
-        if (reinterpret_cast<ULONG_PTR>(head.UniqueProcessId) == pid)
-            return head.KernelTime.QuadPart + head.UserTime.QuadPart;
-        if (head.NextEntryOffset == 0) return -1;
-        offset += head.NextEntryOffset;
-    }
+// Kernel + user time of one process in 100-ns units, modulo 2^32, from the
+// system's process snapshot (under Wine, GetProcessTimes of another process
+// leaves out most of its threads' time).  Differences hold up to 429 s.
+uint32_t CpuTime(DWORD pid) {
+    auto snapshot = sysaccess::TakeProcessSnapshot();
+    auto it = snapshot.find(pid);
+    return it == snapshot.end() ? 0 : it->second.cpuTime;
 }
 
 // utime + stime of a Unix process, in seconds (through Wine's Z: drive).
@@ -169,15 +140,15 @@ struct Measure {
 Measure Watch(DWORD pid, HWND window, int seconds, long serverPid) {
     Sleep(3000);  // past the start-up work
     Measure m;
-    long long a = CpuTime(pid);
+    uint32_t a = CpuTime(pid);
     double sa = UnixCpuSeconds(serverPid);
     DWORD start = GetTickCount();
     Sleep(static_cast<DWORD>(seconds) * 1000);
-    long long b = CpuTime(pid);
+    uint32_t b = CpuTime(pid);
     double sb = UnixCpuSeconds(serverPid);
     double wall = (GetTickCount() - start) / 1000.0;
     m.rows = ListRows(window);
-    m.share = 100.0 * (static_cast<double>(b - a) / 1e7) / wall;
+    m.share = 100.0 * (static_cast<double>(static_cast<uint32_t>(b - a)) / 1e7) / wall;
     m.serverShare = 100.0 * (sb - sa) / wall;
     return m;
 }
