@@ -26,11 +26,6 @@ std::vector<bool> FiveStates(bool popup) {
     return states;
 }
 
-std::vector<unsigned long> ToolbarColours() {
-    std::vector<unsigned long> colours;
-    for (int b = 0; b <= 4; ++b) colours.push_back(Form().ButtonTextColor(b));
-    return colours;
-}
 
 class ListView : public ::testing::Test {
 protected:

@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "mainwindow/frmMain.h"
 #include "mainwindow/frmMain_MenuIds.h"
@@ -98,9 +99,11 @@ inline bool SubmenuEnabled(HMENU parent, HMENU sub) {
     return false;
 }
 
-inline std::wstring Lower(std::wstring s) {
-    for (auto& c : s) c = static_cast<wchar_t>(towlower(c));
-    return s;
+// Text colours of toolbar buttons 0 to 4 (RGB(192, 192, 192) is greyed).
+inline std::vector<unsigned long> ToolbarColours() {
+    std::vector<unsigned long> colours;
+    for (int b = 0; b <= 4; ++b) colours.push_back(Form().ButtonTextColor(b));
+    return colours;
 }
 
 }  // namespace mwtest

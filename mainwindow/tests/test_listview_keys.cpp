@@ -55,11 +55,6 @@ LPARAM RowPoint(int i) {
     return MAKELPARAM(r.left + 5, (r.top + r.bottom) / 2);
 }
 
-std::vector<unsigned long> ToolbarColours() {
-    std::vector<unsigned long> colours;
-    for (int b = 0; b <= 4; ++b) colours.push_back(Form().ButtonTextColor(b));
-    return colours;
-}
 const std::vector<unsigned long> kAllDisabled(5, 0xC0C0C0), kAllEnabled(5, 0);
 
 class Keys : public ::testing::Test {
