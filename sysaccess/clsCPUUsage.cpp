@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 
 #include "platform/vb/VbError.h"
@@ -29,6 +30,18 @@ double Round4(double x) { return std::nearbyint(x * 10000.0) / 10000.0; }
 
 constexpr unsigned long kBasic = 0, kPerformance = 2, kTimeOfDay = 3;
 
+// The basic information record as the system lays it out for the process's
+// pointer size: 44 bytes with the processor count at offset 40 in a 32-bit
+// process, 64 bytes with it at 56 in a 64-bit one (a 44-byte buffer is refused there).
+struct BasicInformation {
+    ULONG Reserved, TimerResolution, PageSize, NumberOfPhysicalPages, LowestPhysicalPageNumber,
+        HighestPhysicalPageNumber, AllocationGranularity;
+    ULONG_PTR MinimumUserModeAddress, MaximumUserModeAddress, ActiveProcessorsAffinityMask;
+    CCHAR NumberOfProcessors;
+};
+static_assert(sizeof(BasicInformation) == (sizeof(void*) == 8 ? 64 : 44));
+static_assert(offsetof(BasicInformation, NumberOfProcessors) == clsCPUUsage::kProcessorCountOffset);
+
 }  // namespace
 
 clsCPUUsage::clsCPUUsage(SystemQuery query) : query_(query ? std::move(query) : SystemQuery(RealQuery)) {}
@@ -42,13 +55,13 @@ void clsCPUUsage::Initialize() {
 }
 
 long clsCPUUsage::Query() {
-    unsigned char basic[44] = {}, time[32] = {}, perf[312] = {};
+    unsigned char basic[sizeof(BasicInformation)] = {}, time[32] = {}, perf[312] = {};
     if (query_(kBasic, basic, sizeof basic) != 0) return -1;
     if (query_(kTimeOfDay, time, sizeof time) != 0) return -1;
     if (query_(kPerformance, perf, sizeof perf) != 0) return -1;
 
     const int64_t idle = Read64(perf), now = Read64(time + 8);
-    const int processors = basic[40];
+    const int processors = basic[kProcessorCountOffset];
     // Differences in the fixed-point type: counts / 10000.
     const double idleDelta = static_cast<double>(idle - previousIdle_) / 10000.0;
     const double timeDelta = static_cast<double>(now - previousTime_) / 10000.0;

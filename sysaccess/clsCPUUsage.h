@@ -11,6 +11,9 @@ public:
 
     explicit clsCPUUsage(SystemQuery query = {});
 
+    // Where the basic information record (class 0) holds the processor count.
+    static constexpr unsigned long kProcessorCountOffset = sizeof(void*) == 8 ? 56 : 40;
+
     void Initialize();
     // Load in percent since the previous sample, or -1 when a system query
     // failed (the stored sample then stays).  Not clamped.

@@ -2,9 +2,11 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "sysaccess/clsCPUUsage.h"
+#include "tests/helpers/TestSupport.h"
 
 namespace {
 
@@ -20,7 +22,7 @@ struct Script {
         return [this](unsigned long cls, void* buffer, unsigned long size) -> long {
             auto* b = static_cast<unsigned char*>(buffer);
             if (cls == 0) {
-                b[40] = static_cast<unsigned char>(processors);
+                b[clsCPUUsage::kProcessorCountOffset] = static_cast<unsigned char>(processors);
                 return 0;
             }
             if (cls == 3) {
@@ -92,6 +94,20 @@ TEST(CPUUsage, RealSystemGivesAPercentage) {
     cpu.Initialize();
     Sleep(200);
     long p = cpu.Query();
-    EXPECT_GE(p, -1);
+    EXPECT_GE(p, 0) << "every system query answers, in a 32-bit and in a 64-bit process";
+    EXPECT_LE(p, 101);
+}
+
+TEST(CPUUsage, RealSystemSeesSpinningThreads) {
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    const int spinners = std::min<int>(2, static_cast<int>(info.dwNumberOfProcessors));
+    testsupport::Child child(L"--threads " + std::to_wstring(spinners));
+    ASSERT_TRUE(child.WaitReady());
+    clsCPUUsage cpu;
+    cpu.Initialize();
+    Sleep(1000);
+    long p = cpu.Query();
+    EXPECT_GE(p, 50 * spinners / static_cast<long>(info.dwNumberOfProcessors)) << "at least half of their share";
     EXPECT_LE(p, 101);
 }
