@@ -36,6 +36,14 @@ void frmMain::tmrMonitor_Timer() {
         vb::Try([&] { modEnumProcess::RefreshProcessList(lvwProcess, ilsPrcIcon, *this); });
         --listRefreshDepth_;
     }
+    // The CPU column's first sample goes with the tick and reads the snapshot
+    // the refresh has just taken (one system call less a second); the second
+    // follows 500 ms later, and the column is written then.
+    vb::Try([&] {
+        cpuPhase = false;
+        UpdateProcessCpuColumn();
+        SetTimer(hwnd_, frmMainIds::tmrPrcCPUUsage, 500, nullptr);
+    });
     vb::Try([&] { lastCpuPercent = Clamp(cpuUsage_ ? cpuUsage_->Query() : 0); });
     const long cpu = lastCpuPercent;
     vb::Try([&] {
@@ -55,18 +63,23 @@ void frmMain::tmrMonitor_Timer() {
     vb::Try([&] { FeedCharts(cpu); });
 }
 
-void frmMain::tmrPrcCPUUsage_Timer() { vb::Try([&] { UpdateProcessCpuColumn(); }); }
+void frmMain::tmrPrcCPUUsage_Timer() {
+    // Once per first sample: the monitor tick arms it again.
+    KillTimer(hwnd_, frmMainIds::tmrPrcCPUUsage);
+    if (cpuPhase) vb::Try([&] { UpdateProcessCpuColumn(); });
+}
 
 void frmMain::UpdateProcessCpuColumn() {
     const int n = lvwProcess.Count();
     cpuPhase = !cpuPhase;
-    // One system-wide snapshot per phase (or the samples a test hands in).
+    // One system-wide snapshot per phase (or the samples a test hands in); the
+    // first phase takes one the list refresh took a moment ago.
     std::map<unsigned long, uint32_t> injected;
     std::unordered_map<DWORD, sysaccess::ProcessSample> snapshot;
     if (sources.processTimes)
         injected = sources.processTimes();
     else
-        snapshot = sysaccess::TakeProcessSnapshot();
+        snapshot = cpuPhase ? sysaccess::RecentProcessSnapshot(100) : sysaccess::TakeProcessSnapshot();
     auto sampleOf = [&](unsigned long pid) -> std::optional<uint32_t> {
         if (sources.processTimes) {
             auto it = injected.find(pid);

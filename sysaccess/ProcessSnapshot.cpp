@@ -38,7 +38,22 @@ struct ProcessRecordHead {
     SIZE_T WorkingSetSize;
 };
 
+struct Last {
+    std::unordered_map<DWORD, ProcessSample> samples;
+    ULONGLONG takenAt = 0;
+};
+Last& LastSnapshot() {
+    static Last last;
+    return last;
+}
+
 }  // namespace
+
+std::unordered_map<DWORD, ProcessSample> RecentProcessSnapshot(unsigned long maxAgeMs) {
+    const Last& last = LastSnapshot();
+    if (last.takenAt && GetTickCount64() - last.takenAt <= maxAgeMs) return last.samples;
+    return TakeProcessSnapshot();
+}
 
 std::unordered_map<DWORD, ProcessSample> TakeProcessSnapshot() {
     static auto query = reinterpret_cast<NtQuerySystemInformationFn>(
@@ -66,6 +81,7 @@ std::unordered_map<DWORD, ProcessSample> TakeProcessSnapshot() {
         if (head.NextEntryOffset == 0) break;
         offset += head.NextEntryOffset;
     }
+    LastSnapshot() = {samples, GetTickCount64()};
     return samples;
 }
 

@@ -17,4 +17,8 @@ struct ProcessSample {
 // Empty when the call fails.
 std::unordered_map<DWORD, ProcessSample> TakeProcessSnapshot();
 
+// The last snapshot taken, by any caller, when it is at most maxAgeMs old;
+// otherwise a new one.  Readers that sample at the same moment share a call.
+std::unordered_map<DWORD, ProcessSample> RecentProcessSnapshot(unsigned long maxAgeMs);
+
 }  // namespace sysaccess

@@ -9,6 +9,7 @@
 #include "mainwindow/modTrayIcon.h"
 #include "platform/dao/dao.h"
 #include "platform/jet/Jet.h"
+#include "sysaccess/ProcessSnapshot.h"
 #include "test_listview_fixture.h"
 
 using namespace mwtest;
@@ -145,6 +146,34 @@ TEST(CpuColumnReal, ASpinningHelperTakesTheLoad) {
         if (List().Key(i) != Key(spinner.Pid()) && List().Key(i) != L"PID:0") {
             EXPECT_LE(vb::ParseDisplayedNumber(List().SubItem(i, 3)), share) << List().Text(i);
         }
+}
+
+TEST(CpuColumnReal, TheTimersWriteTheColumnOnceASecond) {
+    Form();
+    StopTimers();
+    Form().sources.processTimes = nullptr;
+    Child spinner(L"--threads 1");
+    ASSERT_TRUE(spinner.WaitReady());
+    Form().mnuListRefresh_Click();
+    const int row = Row(spinner.Pid());
+    ASSERT_GT(row, 0);
+    List().SetSubItem(row, 3, L"");
+    StartTimers();
+    EXPECT_TRUE(Pump([&] { return vb::ParseDisplayedNumber(List().SubItem(Row(spinner.Pid()), 3)) > 0; }, 5000))
+        << "overall " << Form().lastCpuPercent << "%, cell \"" << List().SubItem(Row(spinner.Pid()), 3) << "\"";
+    StopTimers();
+}
+
+TEST(ProcessSnapshot, ReadersAtTheSameMomentShareOneCall) {
+    Child spinner(L"--threads 1");
+    ASSERT_TRUE(spinner.WaitReady());
+    auto first = sysaccess::TakeProcessSnapshot();
+    auto shared = sysaccess::RecentProcessSnapshot(100);
+    ASSERT_TRUE(first.count(spinner.Pid()));
+    EXPECT_EQ(shared.at(spinner.Pid()).cpuTime, first.at(spinner.Pid()).cpuTime) << "the same snapshot";
+    Sleep(300);
+    auto later = sysaccess::RecentProcessSnapshot(100);
+    EXPECT_NE(later.at(spinner.Pid()).cpuTime, first.at(spinner.Pid()).cpuTime) << "too old: a new one";
 }
 
 // ---------------------------------------------------------------- memory
