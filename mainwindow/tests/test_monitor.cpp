@@ -127,14 +127,26 @@ TEST_F(CpuColumn, OnlyChangedCellsAreRepainted) {
     EXPECT_LE(dirty.bottom, second.bottom) << "only the two changed cells are repainted, not the whole list";
 }
 
-TEST(CpuColumnReal, ASpinningHelperTakesTheLoad) {
-    Form();
-    StopTimers();
-    Form().sources.processTimes = nullptr;
-    Child spinner(L"--threads 1");
-    ASSERT_TRUE(spinner.WaitReady());
-    Form().mnuListRefresh_Click();
-    ASSERT_GT(Row(spinner.Pid()), 0);
+namespace {
+
+// A helper that spins one thread, listed, with the real snapshots.
+class CpuColumnReal : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Form();
+        StopTimers();
+        Form().sources.processTimes = nullptr;
+        ASSERT_TRUE(spinner.WaitReady());
+        Form().mnuListRefresh_Click();
+        ASSERT_GT(Row(spinner.Pid()), 0);
+    }
+    void TearDown() override { StopTimers(); }
+    Child spinner{L"--threads 1"};
+};
+
+}  // namespace
+
+TEST_F(CpuColumnReal, ASpinningHelperTakesTheLoad) {
     Form().lastCpuPercent = 100;
     Form().cpuPhase = false;
     Form().UpdateProcessCpuColumn();
@@ -148,20 +160,11 @@ TEST(CpuColumnReal, ASpinningHelperTakesTheLoad) {
         }
 }
 
-TEST(CpuColumnReal, TheTimersWriteTheColumnOnceASecond) {
-    Form();
-    StopTimers();
-    Form().sources.processTimes = nullptr;
-    Child spinner(L"--threads 1");
-    ASSERT_TRUE(spinner.WaitReady());
-    Form().mnuListRefresh_Click();
-    const int row = Row(spinner.Pid());
-    ASSERT_GT(row, 0);
-    List().SetSubItem(row, 3, L"");
+TEST_F(CpuColumnReal, TheTimersWriteTheColumnOnceASecond) {
+    List().SetSubItem(Row(spinner.Pid()), 3, L"");
     StartTimers();
     EXPECT_TRUE(Pump([&] { return vb::ParseDisplayedNumber(List().SubItem(Row(spinner.Pid()), 3)) > 0; }, 5000))
         << "overall " << Form().lastCpuPercent << "%, cell \"" << List().SubItem(Row(spinner.Pid()), 3) << "\"";
-    StopTimers();
 }
 
 TEST(ProcessSnapshot, ReadersAtTheSameMomentShareOneCall) {
