@@ -77,7 +77,7 @@ public:
     HICON picTrayIcon = nullptr;        // the picture the notification area shows
     modAutoSizeForm::LayoutRecords layout;  // records of the proportional layout
 
-    // The last overall CPU percentage (Form_Load: unclamped; each tick: 0..100).
+    // The last overall CPU percentage, 0..100 (set at load and by each tick).
     long lastCpuPercent = 0;
     long referenceWidth = 0, referenceHeight = 0;  // twips, for the proportional layout
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "mainwindow/frmMain.h"
+#include "platform/ui/Icon.h"
 #include "mainwindow/modTrayIcon.h"
 #include "platform/vb/Format.h"
 #include "platform/vb/Runtime.h"
@@ -159,19 +160,8 @@ void frmMain::Delay(long ms) {
 // ---- notification-area pictures: 101 small bars, image p + 1 for p % ----
 
 void frmMain::BuildTrayPictures() {
+    uint32_t px[16 * 16];
     for (int p = 0; p <= 100; ++p) {
-        BITMAPV5HEADER bi{};
-        bi.bV5Size = sizeof bi;
-        bi.bV5Width = 16;
-        bi.bV5Height = -16;
-        bi.bV5Planes = 1;
-        bi.bV5BitCount = 32;
-        bi.bV5Compression = BI_RGB;
-        void* bits = nullptr;
-        HDC dc = GetDC(nullptr);
-        HBITMAP colour = CreateDIBSection(dc, reinterpret_cast<BITMAPINFO*>(&bi), DIB_RGB_COLORS, &bits, nullptr, 0);
-        ReleaseDC(nullptr, dc);
-        auto* px = static_cast<uint32_t*>(bits);
         const int lit = (p * 14 + 50) / 100;  // rows of the 14-row bar that are lit
         for (int y = 0; y < 16; ++y)
             for (int x = 0; x < 16; ++x) {
@@ -180,13 +170,9 @@ void frmMain::BuildTrayPictures() {
                 if (inside) c = (15 - y) <= lit ? 0xFF00E000 : 0xFF004000;
                 px[y * 16 + x] = c;
             }
-        HBITMAP mask = CreateBitmap(16, 16, 1, 1, nullptr);
-        ICONINFO ii{TRUE, 0, 0, mask, colour};
-        HICON icon = CreateIconIndirect(&ii);
+        HICON icon = ui::IconFromPixels(16, px);
         ilsTrayIcon.Add(L"cpu" + std::to_wstring(p), icon);
-        DestroyIcon(icon);
-        DeleteObject(mask);
-        DeleteObject(colour);
+        if (icon) DestroyIcon(icon);
     }
 }
 

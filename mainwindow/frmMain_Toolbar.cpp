@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "mainwindow/frmMain.h"
+#include "platform/ui/Icon.h"
 #include "mainwindow/frmMain_MenuIds.h"
 #include "platform/ui/Form.h"
 #include "platform/vb/Runtime.h"
@@ -157,33 +158,7 @@ Canvas Picture(const std::wstring& key) {
     return c;
 }
 
-HICON IconOf(const Canvas& c) {
-    BITMAPV5HEADER bi{};
-    bi.bV5Size = sizeof bi;
-    bi.bV5Width = Canvas::kSize;
-    bi.bV5Height = -Canvas::kSize;
-    bi.bV5Planes = 1;
-    bi.bV5BitCount = 32;
-    bi.bV5Compression = BI_RGB;
-    void* bits = nullptr;
-    HDC dc = GetDC(nullptr);
-    HBITMAP colour = CreateDIBSection(dc, reinterpret_cast<BITMAPINFO*>(&bi), DIB_RGB_COLORS, &bits, nullptr, 0);
-    ReleaseDC(nullptr, dc);
-    if (!colour) return nullptr;
-    std::copy(c.px.begin(), c.px.end(), static_cast<uint32_t*>(bits));
-    // The mask marks the transparent pixels for image lists that ignore alpha.
-    std::vector<uint8_t> maskBits(static_cast<size_t>(Canvas::kSize) * 4, 0);  // rows of 32 bits
-    for (int y = 0; y < Canvas::kSize; ++y)
-        for (int x = 0; x < Canvas::kSize; ++x)
-            if ((c.px[static_cast<size_t>(y * Canvas::kSize + x)] >> 24) < 128)
-                maskBits[static_cast<size_t>(y * 4 + x / 8)] |= static_cast<uint8_t>(0x80 >> (x % 8));
-    HBITMAP mask = CreateBitmap(Canvas::kSize, Canvas::kSize, 1, 1, maskBits.data());
-    ICONINFO ii{TRUE, 0, 0, mask, colour};
-    HICON icon = CreateIconIndirect(&ii);
-    DeleteObject(mask);
-    DeleteObject(colour);
-    return icon;
-}
+HICON IconOf(const Canvas& c) { return ui::IconFromPixels(Canvas::kSize, c.px.data()); }
 
 // ---- the button window ----
 

@@ -1,0 +1,13 @@
+#pragma once
+// Icons drawn by the program: a square of 32-bit ARGB pixels, top row first.
+#include <windows.h>
+
+#include <cstdint>
+
+namespace ui {
+
+// The caller destroys the icon.  Pixels with alpha below 128 are transparent
+// also for image lists that ignore alpha.
+HICON IconFromPixels(int size, const uint32_t* argb);
+
+}  // namespace ui
