@@ -118,6 +118,7 @@ public:
     void SetMenuEnabled(int id, bool enabled);
     bool MenuEnabled(int id) const;
     std::wstring MenuCaption(int id) const;
+    HMENU MenuHolding(int id) const;  // the menu set (bar, pop-up, tray) that holds the item
     void SetMenuCaption(int id, const std::wstring& caption);
 
     struct Menus {

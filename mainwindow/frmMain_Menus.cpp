@@ -93,60 +93,49 @@ frmMain::Menus frmMain::BuildMenuSet() {
     return m;
 }
 
-void frmMain::SetMenuChecked(int id, bool checked) {
+HMENU frmMain::MenuHolding(int id) const {
     for (HMENU m : {menus_.bar, menus_.popup, menus_.tray})
-        if (m && CheckMenuItem(m, static_cast<UINT>(id), MF_BYCOMMAND | (checked ? MF_CHECKED : MF_UNCHECKED)) != -1)
-            return;
+        if (m && GetMenuState(m, static_cast<UINT>(id), MF_BYCOMMAND) != static_cast<UINT>(-1)) return m;
+    return nullptr;
+}
+
+void frmMain::SetMenuChecked(int id, bool checked) {
+    if (HMENU m = MenuHolding(id))
+        CheckMenuItem(m, static_cast<UINT>(id), MF_BYCOMMAND | (checked ? MF_CHECKED : MF_UNCHECKED));
 }
 
 bool frmMain::MenuChecked(int id) const {
-    for (HMENU m : {menus_.bar, menus_.popup, menus_.tray}) {
-        if (!m) continue;
-        UINT state = GetMenuState(m, static_cast<UINT>(id), MF_BYCOMMAND);
-        if (state != static_cast<UINT>(-1)) return (state & MF_CHECKED) != 0;
-    }
-    return false;
+    HMENU m = MenuHolding(id);
+    return m && (GetMenuState(m, static_cast<UINT>(id), MF_BYCOMMAND) & MF_CHECKED) != 0;
 }
 
 void frmMain::SetMenuEnabled(int id, bool enabled) {
-    for (HMENU m : {menus_.bar, menus_.popup, menus_.tray})
-        if (m && EnableMenuItem(m, static_cast<UINT>(id), MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED)) != -1)
-            return;
+    if (HMENU m = MenuHolding(id))
+        EnableMenuItem(m, static_cast<UINT>(id), MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
 }
 
 bool frmMain::MenuEnabled(int id) const {
-    for (HMENU m : {menus_.bar, menus_.popup, menus_.tray}) {
-        if (!m) continue;
-        UINT state = GetMenuState(m, static_cast<UINT>(id), MF_BYCOMMAND);
-        if (state != static_cast<UINT>(-1)) return (state & (MF_GRAYED | MF_DISABLED)) == 0;
-    }
-    return false;
+    HMENU m = MenuHolding(id);
+    return m && (GetMenuState(m, static_cast<UINT>(id), MF_BYCOMMAND) & (MF_GRAYED | MF_DISABLED)) == 0;
 }
 
 std::wstring frmMain::MenuCaption(int id) const {
-    for (HMENU m : {menus_.bar, menus_.popup, menus_.tray}) {
-        if (!m) continue;
-        wchar_t text[128] = {};
-        if (GetMenuStringW(m, static_cast<UINT>(id), text, 128, MF_BYCOMMAND) > 0) {
-            std::wstring caption = text;
-            return caption.substr(0, caption.find(L'\t'));  // without the shortcut text
-        }
-    }
-    return L"";
+    wchar_t text[128] = {};
+    HMENU m = MenuHolding(id);
+    if (!m || GetMenuStringW(m, static_cast<UINT>(id), text, 128, MF_BYCOMMAND) <= 0) return L"";
+    std::wstring caption = text;
+    return caption.substr(0, caption.find(L'\t'));  // without the shortcut text
 }
 
 void frmMain::SetMenuCaption(int id, const std::wstring& caption) {
-    for (HMENU m : {menus_.bar, menus_.popup, menus_.tray}) {
-        if (!m) continue;
-        wchar_t text[128] = {};
-        if (GetMenuStringW(m, static_cast<UINT>(id), text, 128, MF_BYCOMMAND) <= 0) continue;
-        std::wstring old = text;
-        auto tab = old.find(L'\t');
-        std::wstring full = caption + (tab == std::wstring::npos ? L"" : old.substr(tab));
-        MENUITEMINFOW info{sizeof info};
-        info.fMask = MIIM_STRING;
-        info.dwTypeData = full.data();
-        SetMenuItemInfoW(m, static_cast<UINT>(id), FALSE, &info);
-        return;
-    }
+    wchar_t text[128] = {};
+    HMENU m = MenuHolding(id);
+    if (!m || GetMenuStringW(m, static_cast<UINT>(id), text, 128, MF_BYCOMMAND) <= 0) return;
+    std::wstring old = text;
+    auto tab = old.find(L'\t');  // the shortcut text stays
+    std::wstring full = caption + (tab == std::wstring::npos ? L"" : old.substr(tab));
+    MENUITEMINFOW info{sizeof info};
+    info.fMask = MIIM_STRING;
+    info.dwTypeData = full.data();
+    SetMenuItemInfoW(m, static_cast<UINT>(id), FALSE, &info);
 }

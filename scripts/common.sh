@@ -59,9 +59,14 @@ create_prefix() {
 # N: no window manager (Xvfb): unmanaged windows close at once instead of Wine
 # waiting two seconds for a manager that never answers, box after box.
 set_window_management() {
-  local loader=/usr/lib/wine/wine64
-  [[ $WINEPREFIX == "$win32"* ]] && loader=/usr/lib/wine/wine
+  local loader
+  loader=$(wine_loader)
   "$loader" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d "$1" /f </dev/null >/dev/null 2>&1 || true
+}
+
+# Wine's loader for the prefix in use: 32-bit for the 32-bit build's prefix.
+wine_loader() {
+  if [[ $WINEPREFIX == "$win32"* ]]; then echo /usr/lib/wine/wine; else echo /usr/lib/wine/wine64; fi
 }
 
 xvfb_pid=""
@@ -80,15 +85,15 @@ start_wine_session() {
   fi
   if [[ ! -f $WINEPREFIX/system.reg ]]; then
     echo "wine: creating the private prefix $WINEPREFIX"
-    local loader=/usr/lib/wine/wine64
-    [[ $WINEPREFIX == "$win32"* ]] && loader=/usr/lib/wine/wine
+    local loader
+    loader=$(wine_loader)
     create_prefix "$loader"
   fi
   wineserver -p 2>/dev/null || true  # one may already serve this prefix
   # Wine's own service processes start with the first program and inherit its
   # output; start them now on /dev/null, or CTest would wait on their pipes.
-  local loader=/usr/lib/wine/wine64
-  [[ $WINEPREFIX == "$win32"* ]] && loader=/usr/lib/wine/wine
+  local loader
+  loader=$(wine_loader)
   "$loader" cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
   trap stop_wine_session EXIT
 }

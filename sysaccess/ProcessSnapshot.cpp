@@ -55,18 +55,25 @@ std::unordered_map<DWORD, ProcessSample> RecentProcessSnapshot(unsigned long max
     return TakeProcessSnapshot();
 }
 
-std::unordered_map<DWORD, ProcessSample> TakeProcessSnapshot() {
+long QuerySystemInformation(unsigned long infoClass, void* buffer, unsigned long size, unsigned long* needed) {
     static auto query = reinterpret_cast<NtQuerySystemInformationFn>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+    if (!query) return -1;
+    ULONG length = 0;
+    LONG status = query(infoClass, buffer, size, &length);
+    if (needed) *needed = length;
+    return status;
+}
+
+std::unordered_map<DWORD, ProcessSample> TakeProcessSnapshot() {
     static std::vector<unsigned char> buffer(256 * 1024);
     std::unordered_map<DWORD, ProcessSample> samples;
-    if (!query) return samples;
     constexpr ULONG kProcessInformation = 5;
     constexpr LONG kInfoLengthMismatch = static_cast<LONG>(0xC0000004);
     LONG status = 0;
     for (int tries = 0; tries < 8; ++tries) {
-        ULONG needed = 0;
-        status = query(kProcessInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &needed);
+        unsigned long needed = 0;
+        status = QuerySystemInformation(kProcessInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &needed);
         if (status != kInfoLengthMismatch) break;
         buffer.resize(std::max<size_t>(buffer.size() * 2, static_cast<size_t>(needed) + 64 * 1024));
     }

@@ -14,6 +14,9 @@ struct ProcessSample {
     uint64_t workingSet = 0;   // bytes
 };
 
+// NtQuerySystemInformation, looked up at run time; -1 when ntdll lacks it.
+long QuerySystemInformation(unsigned long infoClass, void* buffer, unsigned long size, unsigned long* needed);
+
 // Empty when the call fails.
 std::unordered_map<DWORD, ProcessSample> TakeProcessSnapshot();
 

@@ -7,16 +7,12 @@
 #include <cstring>
 
 #include "platform/vb/VbError.h"
+#include "sysaccess/ProcessSnapshot.h"
 
 namespace {
 
-using NtQuerySystemInformationFn = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
-
 long RealQuery(unsigned long infoClass, void* buffer, unsigned long size) {
-    static auto fn = reinterpret_cast<NtQuerySystemInformationFn>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
-    if (!fn) return -1;
-    return fn(infoClass, buffer, size, nullptr);
+    return sysaccess::QuerySystemInformation(infoClass, buffer, size, nullptr);
 }
 
 int64_t Read64(const unsigned char* p) {
