@@ -37,7 +37,7 @@ frmMorvixPatch::~frmMorvixPatch() {
 }
 
 bool frmMorvixPatch::Show(int showCommand) {
-    const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+    const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
     RECT r{0, 0, vb::TwipsToPixelsX(kClientWidth), vb::TwipsToPixelsY(kClientHeight)};
     AdjustWindowRectEx(&r, style, FALSE, 0);
     if (!CreateForm(L"frmMorvixPatch", kCaption, style, 0, r.right - r.left, r.bottom - r.top)) return false;
