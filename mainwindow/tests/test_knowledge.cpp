@@ -512,14 +512,6 @@ TEST_F(Knowledge, TabsOpenOnePanelAtATime) {
     f.chkPopupForm_MouseMove(1, -30, 30);
     EXPECT_EQ(GetCapture(), nullptr);
     EXPECT_FALSE(IsWindowVisible(f.picPopupFormLine[1]));
-
-    f.mnuProcessComplate_Click();
-    EXPECT_TRUE(IsWindowVisible(f.fraProcessComplate));
-    RECT frame = ui::ControlRectTwips(f.fraProcessComplate), form;
-    GetWindowRect(f.Hwnd(), &form);
-    EXPECT_NEAR(frame.left, (vb::PixelsToTwipsX(form.right - form.left) - (frame.right - frame.left)) / 2, slack);
-    f.lblProcessCompleteB_Click();
-    EXPECT_FALSE(IsWindowVisible(f.fraProcessComplate));
 }
 
 TEST_F(Knowledge, ARowClickEndsEditingAndShowsTheRowsDescription) {
