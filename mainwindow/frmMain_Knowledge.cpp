@@ -352,15 +352,15 @@ void frmMain::CreateSidePanels() {
     modAutoSizeForm::SetTag(cmdModulesOut, L"MOVEV");
 
     // The invitation to submit processes, over the whole window when asked for.
-    fraProcessComplate = ui::CreateContainer(hwnd_, 0, 0, 4800, 3900, 0, false, WS_EX_DLGMODALFRAME);
+    fraProcessComplate = ui::CreateContainer(hwnd_, 0, 0, 4800, 3180, 0, false, WS_EX_DLGMODALFRAME);
     lblProcessCompleteT = Label(fraProcessComplate, L"【进程补完计划】", 120, 120, 3000, 270);
     imgProcessComplateX = CloseImage(fraProcessComplate, 4380, 90, frmMainIds::imgProcessComplateX);
     std::wstring text;
     for (const wchar_t* line : kInvitation) text += (text.empty() ? L"" : L"\r\n") + std::wstring(line);
-    lblProcessCompleteText = Label(fraProcessComplate, text, 120, 480, 4500, 2820);
-    lblProcessCompleteLinker = Label(fraProcessComplate, L"点击进入进程信息在线提交页面", 120, 3390, 3300, 270,
+    lblProcessCompleteText = Label(fraProcessComplate, text, 120, 480, 4500, 2040);
+    lblProcessCompleteLinker = Label(fraProcessComplate, L"点击进入进程信息在线提交页面", 120, 2640, 3300, 270,
                                      frmMainIds::lblProcessCompleteLinker, true);
-    lblProcessCompleteB = Label(fraProcessComplate, L"[关闭]", 3900, 3390, 720, 270, frmMainIds::lblProcessCompleteB,
+    lblProcessCompleteB = Label(fraProcessComplate, L"[关闭]", 3900, 2640, 720, 270, frmMainIds::lblProcessCompleteB,
                                 true);
     ui::SetForeColor(lblProcessCompleteLinker, kBlue);
     ui::SetForeColor(lblProcessCompleteB, kBlue);
