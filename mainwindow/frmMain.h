@@ -35,6 +35,24 @@ enum : int {
     picButton = 160,
     cmdPortsOut = 170,
     cmdPortsRefresh = 171,
+    // knowledge panel and editor (frmMain_Knowledge.cpp)
+    chkPopupForm = 400,    // + 0, 1
+    imgPopupFormX = 402,   // + 0, 1
+    txtPrcName = 410,
+    txtPrcDescription = 411,
+    cmdPrcFind = 412,
+    cmdPrcAdd = 413,
+    cmdPrcEdit = 414,
+    optLevel = 415,        // + 1, 2
+    lblSearchBaidu = 420,
+    lblSearchGoogle = 421,
+    lblProcessComplate = 422,
+    cmdModulesRefresh = 430,
+    cmdModulesOut = 431,
+    lblProcessCompleteLinker = 440,
+    imgProcessComplateX = 441,
+    lblProcessCompleteB = 442,
+    cmdSetFocus = 450,
     tmrMonitor = 1,        // timers
     tmrPrcCPUUsage = 2,
 };
@@ -192,6 +210,54 @@ public:
     HWND lstModules = nullptr;
     HWND lblModules = nullptr;
 
+    // ---- knowledge panel and editor, web search, submission, automatic
+    // sweep (frmMain_Knowledge.cpp) ----
+    HWND picPopupFormButton = nullptr;           // holds the two tabs
+    HWND chkPopupForm[2] = {};                   // "描述", "模块": tabs of the two panels
+    HWND picPopupFormLine[2] = {};               // underline of each tab
+    HWND imgPopupFormX[2] = {};                  // close a panel
+    HWND cmdSetFocus = nullptr;                  // the focus sink
+    HWND txtPrcName = nullptr, txtPrcDescription = nullptr;
+    HWND cmdPrcFind = nullptr, cmdPrcAdd = nullptr, cmdPrcEdit = nullptr;
+    HWND picLevel = nullptr;
+    HWND optLevel[3] = {};                       // 1 "正常进程", 2 "病毒＆木马"
+    HWND fraSearch = nullptr, Label1 = nullptr, lblSearchBaidu = nullptr, lblSearchGoogle = nullptr,
+         lblProcessComplate = nullptr;
+    HWND cmdModulesRefresh = nullptr, cmdModulesOut = nullptr;
+    HWND lblProcessCompleteT = nullptr, lblProcessCompleteText = nullptr, lblProcessCompleteLinker = nullptr,
+         imgProcessComplateX = nullptr, lblProcessCompleteB = nullptr;
+    // Opens an address with the shell's "open" verb (owner, address, show
+    // command); the real shell by default, tests watch it.
+    std::function<void(HWND, const std::wstring&, int)> shellOpen;
+    // The web addresses: the name percent-encoded, as code page 936 bytes for
+    // the first engine and UTF-8 for the second.
+    static std::wstring BaiduSearchAddress(const std::wstring& name);
+    static std::wstring GoogleSearchAddress(const std::wstring& name);
+    static std::wstring SubmissionAddress();
+
+    void ShowProcessInfo(const std::wstring& name);
+    void TrackPanelTabHover(int index, long x, long y);
+    void chkPopupForm_MouseMove(int index, long x, long y);  // twips within the tab
+    void chkPopupForm_Click(int index);
+    void imgPopupFormX_Click(int index);
+    void cmdModulesRefresh_Click();
+    void txtPrcName_Click();
+    void txtPrcName_GotFocus();
+    void txtPrcName_LostFocus();
+    void cmdPrcFind_Click();
+    void cmdPrcAdd_Click();
+    void cmdPrcEdit_Click();
+    void mnuProcessComplate_Click();
+    void lblProcessComplate_Click();
+    void imgProcessComplateX_Click();
+    void lblProcessCompleteB_Click();
+    void lblProcessCompleteLinker_Click();
+    void lblSearchBaidu_Click();
+    void lblSearchGoogle_Click();
+    // The editor back in view mode (captions, read-only description, level hidden).
+    void PutEditorInViewMode();
+    bool FindIsDefault() const { return findIsDefault_; }
+
     // ProcessListOwner
     bool AutoKillOn() const override;
     std::vector<std::wstring>& PreviousPassIds() override { return lstPrcID; }
@@ -219,7 +285,12 @@ private:
     void ClearToolbarHover();            // frmMain_Toolbar.cpp
     void HookToolbarClearing();          // frmMain_Toolbar.cpp: movement over the list and status bar
     void SetPriorityFromItem(int index, int firstItem);  // frmMain_Actions.cpp
-    void CreateSidePanels();             // frmMain_ProcessList.cpp until the panels have their own file
+    void CreateSidePanels();             // frmMain_Knowledge.cpp
+    bool OnKnowledgeCommand(int id, int code, HWND control);  // frmMain_Knowledge.cpp
+    void SweepDangerousProcesses();      // frmMain_Knowledge.cpp
+    void SetProcessListWidth(long twips);
+    int sweepDepth_ = 0;
+    bool findIsDefault_ = false;
     // Notifications of the process list; true with *result when handled.
     bool OnProcessListNotify(NMHDR* hdr, LRESULT* result);  // frmMain_ProcessList.cpp
     void OnInitMenuPopup(HMENU menu);                          // frmMain_ProcessList.cpp

@@ -368,4 +368,3 @@ void frmMain::mnuProcessCopyPath_Click() {
     vb::TrimWorkingSet();
 }
 
-void frmMain::chkAntiVirus_Click() {}

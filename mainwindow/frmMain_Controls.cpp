@@ -209,6 +209,8 @@ void frmMain::SetCheckValue(HWND box, int value) {
     if (box == chkAutoRun) chkAutoRun_Click();
     else if (box == chkAlwaysOnTop) chkAlwaysOnTop_Click();
     else if (box == chkAntiVirus) chkAntiVirus_Click();
+    else if (box == chkPopupForm[0]) chkPopupForm_Click(0);
+    else if (box == chkPopupForm[1]) chkPopupForm_Click(1);
 }
 
 bool frmMain::AutoKillOn() const { return chkAntiVirus && ui::GetCheck(chkAntiVirus) == 1; }
@@ -280,6 +282,7 @@ void frmMain::OnCommand(int id, int code, HWND control) {
     if (control == chkAutoRun && code == BN_CLICKED) return vb::Try([&] { chkAutoRun_Click(); }), void();
     if (control == chkAlwaysOnTop && code == BN_CLICKED) return vb::Try([&] { chkAlwaysOnTop_Click(); }), void();
     if (control == chkAntiVirus && code == BN_CLICKED) return vb::Try([&] { chkAntiVirus_Click(); }), void();
+    if (control && OnKnowledgeCommand(id, code, control)) return;
     auto it = commands_.find(id);
     if (it != commands_.end()) {
         auto handler = it->second;  // a handler may re-register commands

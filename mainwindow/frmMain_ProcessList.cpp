@@ -177,21 +177,12 @@ void frmMain::OnInitMenuPopup(HMENU menu) {
     else if (menu == menus_.process) mnuProcess_Click();
 }
 
-void frmMain::CreateSidePanels() {
-    // The module panel: its list is refilled on every row click.
-    picPopupForm[1] = ui::CreateContainer(picTab[1], 7800, 600, 3570, 6540, 0, false);
-    lblModules = ui::CreateControl(picPopupForm[1], L"STATIC", L"进程模块信息", WS_VISIBLE | SS_LEFT | SS_NOPREFIX, 60,
-                                   60, 3450, 240);
-    lstModules = ui::CreateControl(picPopupForm[1], L"LISTBOX", L"",
-                                   WS_VISIBLE | WS_VSCROLL | WS_HSCROLL | LBS_NOINTEGRALHEIGHT | LBS_NOTIFY, 60, 360,
-                                   3450, 5700, 0, WS_EX_CLIENTEDGE);
-}
-
 // ---- selection ----
 
 void frmMain::lvwProcess_Click() {
     const int row = lvwProcess.SelectedIndex();
     if (row == 0) return;  // nothing selected: every state stays as it is
+    PutEditorInViewMode();
     const std::wstring name = lvwProcess.Text(row);
     const long pid = RowIdentifier(lvwProcess, row);
 
@@ -208,6 +199,7 @@ void frmMain::lvwProcess_Click() {
     modEnumModules::ListProcessModules(pid, lstModules);
     long modules = static_cast<long>(SendMessageW(lstModules, LB_GETCOUNT, 0, 0));
     ui::SetText(lblModules, name + L" 进程包含 " + std::to_wstring(modules) + L" 个模块");
+    ShowProcessInfo(name);
     vb::TrimWorkingSet();
 }
 
@@ -218,10 +210,17 @@ void frmMain::lvwProcess_KeyUp(int keyCode, int /*shift*/) {
 }
 
 void frmMain::lvwProcess_DblClick() {
-    // Toggles the description panel; nothing to toggle before it exists.
-    HWND panel = picPopupForm[0];
-    if (!panel) return;
-    ShowWindow(panel, IsWindowVisible(panel) ? SW_HIDE : SW_SHOW);
+    // Toggles the description panel; setting its tab runs the tab's handler,
+    // which closes the other panel and narrows or widens the list.
+    if (IsWindowVisible(picPopupForm[0])) {
+        ShowWindow(picPopupForm[0], SW_HIDE);
+        ShowWindow(picPopupFormLine[0], SW_HIDE);
+        SetCheckValue(chkPopupForm[0], 0);
+    } else {
+        ShowWindow(picPopupForm[0], SW_SHOW);
+        ShowWindow(picPopupFormLine[0], SW_SHOW);
+        SetCheckValue(chkPopupForm[0], 1);
+    }
 }
 
 void frmMain::lvwProcess_MouseUp(int button, int /*shift*/, long /*x*/, long /*y*/) {

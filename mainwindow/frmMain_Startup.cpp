@@ -183,7 +183,7 @@ void frmMain::Form_Resize() {
                        (picPopupForm[1] && IsWindowVisible(picPopupForm[1]));
         if (anyOpen) {
             RECT panel = ui::ControlRectTwips(picPopupForm[0]);
-            ui::MoveControl(lvwProcess.Hwnd(), list.left, list.top, panel.left - 200 - list.left,
+            ui::MoveControl(lvwProcess.Hwnd(), list.left, list.top, panel.left - 200,
                             list.bottom - list.top);
         }
     });

@@ -387,4 +387,15 @@ DatabasePtr DBEngine::OpenDatabase(const std::wstring& name, bool exclusive, boo
     return std::make_shared<JetDatabase>(std::move(connection));
 }
 
+DatabasePtr DBEngine::OpenDatabase(std::unique_ptr<jet::File> file, bool readOnly, const std::wstring& connect) {
+    jet::OpenOptions options;
+    options.exclusive = true;  // the caller holds the file
+    options.readOnly = readOnly;
+    options.password = PasswordOf(connect);
+    auto connection = std::make_shared<Connection>();
+    connection->name = file ? file->Name() : std::wstring();
+    connection->engine = Guard([&] { return jet::Database::Open(std::move(file), options); });
+    return std::make_shared<JetDatabase>(std::move(connection));
+}
+
 }  // namespace dao

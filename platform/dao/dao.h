@@ -12,6 +12,10 @@
 
 #include "platform/vb/VbError.h"
 
+namespace jet {
+class File;
+}
+
 namespace dao {
 
 class Error : public vb::Error {
@@ -69,6 +73,10 @@ struct DBEngine {
     // this one is open; connect: ";pwd=..." or empty.
     static DatabasePtr OpenDatabase(const std::wstring& name, bool exclusive = false,
                                     bool readOnly = false, const std::wstring& connect = L"");
+    // The same over a file already opened (and locked) by the caller, e.g. one
+    // that fails its writes on command in a test.
+    static DatabasePtr OpenDatabase(std::unique_ptr<jet::File> file, bool readOnly = false,
+                                    const std::wstring& connect = L"");
 };
 
 }  // namespace dao

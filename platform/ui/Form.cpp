@@ -34,7 +34,8 @@ LRESULT CALLBACK ContainerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam
     case WM_CONTEXTMENU:
         return SendMessageW(GetAncestor(hwnd, GA_ROOT), msg, wParam, lParam);
     case WM_CTLCOLORSTATIC:
-    case WM_CTLCOLORBTN: {
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLOREDIT: {
         if (HBRUSH b = HandleCtlColor(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam)))
             return reinterpret_cast<LRESULT>(b);
         break;
@@ -123,7 +124,7 @@ LRESULT CALLBACK Form::StaticProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
         SetPropW(hwnd, kSelfProp, self);
     }
     if (!self) return DefWindowProcW(hwnd, msg, wParam, lParam);
-    if (msg == WM_CTLCOLORSTATIC || msg == WM_CTLCOLORBTN) {
+    if (msg == WM_CTLCOLORSTATIC || msg == WM_CTLCOLORBTN || msg == WM_CTLCOLOREDIT) {
         if (HBRUSH b = HandleCtlColor(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam)))
             return reinterpret_cast<LRESULT>(b);
     }
@@ -207,6 +208,13 @@ HBRUSH HandleCtlColor(HDC dc, HWND control) {
     if (hasBack) {
         SetBkColor(dc, vb::TranslateColor(back));
         return static_cast<HBRUSH>(GetPropW(control, kBackBrushProp));
+    }
+    wchar_t cls[8] = {};
+    if (GetClassNameW(control, cls, 8) && _wcsicmp(cls, L"Edit") == 0) {
+        // A text box keeps the window colour, read-only or not.
+        SetBkMode(dc, OPAQUE);
+        SetBkColor(dc, GetSysColor(COLOR_WINDOW));
+        return GetSysColorBrush(COLOR_WINDOW);
     }
     SetBkMode(dc, TRANSPARENT);
     SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
