@@ -22,7 +22,7 @@
 #include "tools/KnowledgeFiles.h"
 
 #ifdef _WIN32
-#include "mainwindow/modMain.h"
+#include "sysaccess/KnowledgeBase.h"
 #include "sysaccess/modEnumProcess.h"
 #endif
 
@@ -49,8 +49,8 @@ dao::DatabasePtr g_main, g_user;
 #ifdef _WIN32
 long Colour(const std::wstring& name) { return modEnumProcess::GetProcessListColor(name); }
 void Attach() {
-    modMain::g_dbMain = g_main;
-    modMain::g_dbUser = g_user;
+    modEnumProcess::g_dbMain = g_main;
+    modEnumProcess::g_dbUser = g_user;
     modEnDeCryption::g_cipherKey = kKey;
 }
 #else
@@ -144,8 +144,8 @@ int main() {
     g_main.reset();
     g_user.reset();
 #ifdef _WIN32
-    modMain::g_dbMain.reset();
-    modMain::g_dbUser.reset();
+    modEnumProcess::g_dbMain.reset();
+    modEnumProcess::g_dbUser.reset();
 #endif
     std::filesystem::remove_all(dir);
     return 0;

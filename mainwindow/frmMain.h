@@ -308,6 +308,7 @@ private:
     bool initialized_ = false;
     bool loaded_ = false;
     bool unloading_ = false;
+    bool closeRequested_ = false;  // asked to close inside a box or a wait; the outer loop closes
     std::unique_ptr<clsCPUUsage> cpuUsage_;
     Menus menus_;
 

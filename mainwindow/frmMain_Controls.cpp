@@ -16,7 +16,6 @@ using namespace frmMainMenu;
 namespace {
 
 frmMain* g_instance = nullptr;
-constexpr UINT kDeferredClose = WM_APP + 1;
 
 // Process list columns: header, width in twips, alignment.
 struct ColumnDesign {
@@ -246,12 +245,16 @@ LRESULT frmMain::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
         }
         break;
     case WM_CLOSE:
-    case kDeferredClose:
         if (unloading_) return 0;  // a second close while closing ends nothing more
         if (vb::NestedLoopDepth() > 0) {
-            // Inside a box or a wait: the outer loop closes once they are done.
-            PostMessageW(hwnd_, kDeferredClose, 0, 0);
-            if (vb::NestedLoopDepth() > 0) Sleep(1);
+            // Inside a box, a wait or the list's pump: remembered once, and
+            // carried out by the outermost loop when they are done.
+            if (!closeRequested_) {
+                closeRequested_ = true;
+                vb::RunFromOutermostLoop([this] {
+                    if (hwnd_ && !unloading_) SendMessageW(hwnd_, WM_CLOSE, 0, 0);
+                });
+            }
             return 0;
         }
         unloading_ = true;
@@ -271,11 +274,7 @@ LRESULT frmMain::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 bool frmMain::ClosePending() const {
-    if (!hwnd_ || unloading_ || vb::QuitPending()) return true;
-    // A close asked for inside a box or a wait stays queued until they end.
-    MSG msg;
-    return PeekMessageW(&msg, hwnd_, kDeferredClose, kDeferredClose, PM_NOREMOVE) ||
-           PeekMessageW(&msg, hwnd_, WM_CLOSE, WM_CLOSE, PM_NOREMOVE);
+    return !hwnd_ || unloading_ || closeRequested_ || vb::QuitPending();
 }
 
 void frmMain::OnCommand(int id, int code, HWND control) {

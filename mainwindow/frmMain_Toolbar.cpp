@@ -242,6 +242,11 @@ LRESULT CALLBACK ButtonProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         if (msg == WM_LBUTTONDOWN) s->pressed = true;
         vb::Try([&] { frmMain::Instance().lblButton_MouseDown(s->index); });
         return 0;
+    case WM_LBUTTONDBLCLK:
+        // The second press of a double click raises no press and arms no
+        // click: one Click per double click.  Its release still comes here.
+        if (s) SetCapture(hwnd);
+        return 0;
     case WM_LBUTTONUP:
     case WM_RBUTTONUP: {
         if (!s) break;
@@ -270,6 +275,7 @@ void RegisterButtonClass() {
     static bool done = false;
     if (done) return;
     WNDCLASSEXW wc{sizeof wc};
+    wc.style = CS_DBLCLKS;  // a double click is one click and a double click, never two clicks
     wc.lpfnWndProc = ButtonProc;
     wc.hInstance = GetModuleHandleW(nullptr);
     wc.hCursor = HandCursor();

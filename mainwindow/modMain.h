@@ -1,14 +1,16 @@
 #pragma once
 // The program's entry and its process-wide state.
-#include "platform/dao/dao.h"
+#include "sysaccess/KnowledgeBase.h"
 
 namespace modMain {
 
-extern bool g_alreadyRunning;          // another instance's main window was found
-extern dao::DatabasePtr g_dbMain;      // App.Path\db.mdb, exclusive, with password; null when not opened
-extern dao::DatabasePtr g_dbUser;      // App.Path\userdb.mdb, exclusive; null when not opened
-extern dao::RecordsetPtr g_rsMain;     // scratch record set for g_dbMain, released after each query
-extern dao::RecordsetPtr g_rsUser;     // scratch record set for g_dbUser, released after each query
+extern bool g_alreadyRunning;  // another instance's main window was found
+
+// The open knowledge databases, kept by the process-access layer.
+using modEnumProcess::g_dbMain;
+using modEnumProcess::g_dbUser;
+using modEnumProcess::g_rsMain;
+using modEnumProcess::g_rsUser;
 
 int Main();
 

@@ -24,6 +24,7 @@ namespace modEnumProcess {
 namespace {
 
 constexpr DWORD kQueryAndRead = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;  // &H410
+constexpr DWORD kQueryOnly = PROCESS_QUERY_INFORMATION;                         // &H400
 constexpr const wchar_t* kIdleName = L"System Idle Process";
 
 enum Column { kUser = 1, kPid = 2, kCpu = 3, kMemory = 4, kPriority = 5, kPath = 6 };
@@ -31,18 +32,28 @@ enum Column { kUser = 1, kPid = 2, kCpu = 3, kMemory = 4, kPriority = 5, kPath =
 std::wstring RowKey(DWORD pid) { return L"PID:" + std::to_wstring(pid); }
 
 // ---- the query-handle cache ----
-std::map<DWORD, win::Handle>& HandleCache() {
-    static std::map<DWORD, win::Handle> cache;
+// One handle per listed process, with the access it was opened with: &H410
+// where the memory reader's access is granted, else &H400, which still reads
+// the priority (and the exit code) as the priority reader does.
+struct CachedProcess {
+    win::Handle handle;
+    DWORD access = 0;
+};
+
+std::map<DWORD, CachedProcess>& HandleCache() {
+    static std::map<DWORD, CachedProcess> cache;
     return cache;
 }
 
-HANDLE CachedHandle(DWORD pid) {
+const CachedProcess* CachedHandle(ProcessListOwner& owner, DWORD pid) {
     auto& cache = HandleCache();
     auto it = cache.find(pid);
-    if (it != cache.end()) return it->second.get();
-    win::Handle h(OpenProcess(kQueryAndRead, FALSE, pid));
-    if (!h) return nullptr;  // not cached: a later pass tries again, as the readers would
-    return cache.emplace(pid, std::move(h)).first->second.get();
+    if (it != cache.end()) return &it->second;
+    for (DWORD access : {kQueryAndRead, kQueryOnly}) {
+        win::Handle h(owner.OpenProcessForList(access, pid));
+        if (h) return &cache.emplace(pid, CachedProcess{std::move(h), access}).first->second;
+    }
+    return nullptr;  // not cached: a later pass tries again, as the readers would
 }
 
 // Drops the handles of processes that no longer have a row (ended, removed by
@@ -75,16 +86,23 @@ std::unordered_map<DWORD, sysaccess::ProcessSample>& PassSnapshot() {
     return snapshot;
 }
 
-std::wstring MemoryOf(DWORD pid) {
+// The memory cell as the memory reader gives it: empty where the process
+// cannot be opened with &H410; the working set from the snapshot otherwise.
+std::wstring MemoryOf(ProcessListOwner& owner, DWORD pid) {
     if (pid == 0) return L"16";
+    const CachedProcess* process = CachedHandle(owner, pid);
+    if (!process || process->access != kQueryAndRead) return L"";
     auto& snapshot = PassSnapshot();
     auto it = snapshot.find(pid);
     if (it != snapshot.end() && it->second.workingSet)
         return vb::FormatThousands(static_cast<double>(it->second.workingSet) / 1024.0);
-    return MemoryText(CachedHandle(pid));
+    return MemoryText(process->handle.get());
 }
 
-std::wstring PriorityOf(DWORD pid) { return PriorityText(CachedHandle(pid)); }
+std::wstring PriorityOf(ProcessListOwner& owner, DWORD pid) {
+    const CachedProcess* process = CachedHandle(owner, pid);
+    return PriorityText(process ? process->handle.get() : nullptr);
+}
 
 // Waiting messages run between processes so the window stays responsive; a
 // pump every few milliseconds does that as well as one per process and costs a
@@ -108,15 +126,15 @@ std::wstring ReportEntry(const std::wstring& name, DWORD pid) {
 
 // Step 4: rewrite memory and priority when their texts changed.  The row is
 // looked up by key for each access: handlers may run between the two.
-void UpdateRow(ui::ListView& list, DWORD pid) {
+void UpdateRow(ui::ListView& list, ProcessListOwner& owner, DWORD pid) {
     const std::wstring key = RowKey(pid);
     vb::Try([&] {
-        std::wstring memory = MemoryOf(pid);
+        std::wstring memory = MemoryOf(owner, pid);
         int i = list.FindKey(key);
         if (i && list.SubItem(i, kMemory) != memory) list.SetSubItem(i, kMemory, memory);
     });
     vb::Try([&] {
-        std::wstring priority = PriorityOf(pid);
+        std::wstring priority = PriorityOf(owner, pid);
         int i = list.FindKey(key);
         if (i && list.SubItem(i, kPriority) != priority) list.SetSubItem(i, kPriority, priority);
     });
@@ -141,8 +159,8 @@ void AddNewProcess(ui::ListView& list, ui::ImageList& icons, ProcessListOwner& o
     list.SetForeColor(i, static_cast<unsigned long>(colour));
     list.SetSubItem(i, kUser, user);
     list.SetSubItem(i, kPid, std::to_wstring(pid));
-    list.SetSubItem(i, kMemory, MemoryOf(pid));
-    list.SetSubItem(i, kPriority, PriorityOf(pid));
+    list.SetSubItem(i, kMemory, MemoryOf(owner, pid));
+    list.SetSubItem(i, kPriority, PriorityOf(owner, pid));
     std::wstring path;
     vb::Try([&] { path = GetProcessPath(static_cast<long>(pid)); });
     list.SetSubItem(i, kPath, path);
@@ -178,7 +196,7 @@ bool RefreshFromTerminalServices(ui::ListView& list, ui::ImageList& icons, Proce
                                  PassReports& reports) {
     WTS_PROCESS_INFOW* records = nullptr;
     DWORD count = 0;
-    if (!WTSEnumerateProcessesW(WTS_CURRENT_SERVER_HANDLE, 0, 1, &records, &count)) return false;
+    if (!owner.EnumerateSessionProcesses(&records, &count)) return false;
     if (count == 0) {
         WTSFreeMemory(records);
         return false;
@@ -195,7 +213,7 @@ bool RefreshFromTerminalServices(ui::ListView& list, ui::ImageList& icons, Proce
     for (DWORD r = 0; r < count; ++r) {
         const DWORD pid = records[r].ProcessId;
         if (FindProcessItemIndex(list, static_cast<long>(pid)) != 0) {
-            UpdateRow(list, pid);  // a known row needs no name: its text is never rewritten
+            UpdateRow(list, owner, pid);  // a known row needs no name: its text is never rewritten
         } else {
             std::wstring name;
             if (pid == 0) {
@@ -233,7 +251,7 @@ void RefreshFromToolhelp(ui::ListView& list, ui::ImageList& icons, ProcessListOw
         previous.push_back(std::to_wstring(pid));
         if (pid == 0) name = kIdleName;
         if (FindProcessItemIndex(list, static_cast<long>(pid)) != 0) {
-            UpdateRow(list, pid);
+            UpdateRow(list, owner, pid);
         } else {
             std::wstring user;
             vb::Try([&] { user = GetProcessUserByToken(static_cast<long>(pid)); });
@@ -253,11 +271,11 @@ bool SameProcessesAsListed(ui::ListView& list) {
     return true;
 }
 
-void UpdateListedRows(ui::ListView& list) {
+void UpdateListedRows(ui::ListView& list, ProcessListOwner& owner) {
     std::vector<DWORD> pids;  // handlers that run while messages are pumped may take a new snapshot
     for (const auto& entry : PassSnapshot()) pids.push_back(entry.first);
     for (DWORD pid : pids) {
-        UpdateRow(list, pid);
+        UpdateRow(list, owner, pid);
         PumpIfDue();
     }
 }
@@ -266,15 +284,24 @@ void UpdateListedRows(ui::ListView& list) {
 
 long ProcessListOwner::KnowledgeColour(const std::wstring& name) { return GetProcessListColor(name); }
 
+bool ProcessListOwner::EnumerateSessionProcesses(WTS_PROCESS_INFOW** records, DWORD* count) {
+    return WTSEnumerateProcessesW(WTS_CURRENT_SERVER_HANDLE, 0, 1, records, count) != FALSE;
+}
+
+HANDLE ProcessListOwner::OpenProcessForList(DWORD access, DWORD pid) { return OpenProcess(access, FALSE, pid); }
+
 size_t CachedHandleCount() { return HandleCache().size(); }
 
 void RefreshProcessList(ui::ListView& list, ui::ImageList& icons, ProcessListOwner& owner) {
+    // The pass pumps messages: it is a nested loop, so a close asked for
+    // meanwhile waits for the outermost loop instead of ending it half-way.
+    vb::NestedLoopScope nested;
     PassReports reports;
     vb::Try([] { PassSnapshot() = sysaccess::TakeProcessSnapshot(); });
     list.BeginUpdate();
     vb::Try([&] {
         if (SameProcessesAsListed(list))
-            UpdateListedRows(list);  // nothing started or ended: the enumeration would change nothing else
+            UpdateListedRows(list, owner);  // nothing started or ended: the enumeration would change nothing else
         else if (!RefreshFromTerminalServices(list, icons, owner, reports))
             RefreshFromToolhelp(list, icons, owner, reports);
     });
@@ -293,7 +320,7 @@ void RemoveExitedProcesses(ui::ListView& list) {
             // A process in this pass's snapshot is running: no need to ask.
             if (PassSnapshot().count(pid)) return;
             // The handle kept for the row answers as an opened one would.
-            HANDLE kept = HandleCache().count(pid) ? HandleCache()[pid].get() : nullptr;
+            HANDLE kept = HandleCache().count(pid) ? HandleCache()[pid].handle.get() : nullptr;
             win::Handle opened;
             if (!kept) opened.reset(OpenProcess(kQueryAndRead, FALSE, pid));
             HANDLE h = kept ? kept : opened.get();

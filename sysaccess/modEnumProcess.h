@@ -1,6 +1,7 @@
 #pragma once
 // Builds and refreshes the process list and reads each process's fields.
 #include <windows.h>
+#include <wtsapi32.h>
 
 #include <string>
 #include <vector>
@@ -20,6 +21,13 @@ public:
     virtual std::vector<std::wstring>& PreviousPassIds() = 0;  // lstPrcID
     virtual HWND MainWindow() const = 0;
     virtual long KnowledgeColour(const std::wstring& name);  // GetProcessListColor by default
+    // The system calls the refresh builds on, here so that a caller can stand
+    // in for them (a system without Terminal Services, a process that refuses
+    // an access).  The Terminal Services list (freed with WTSFreeMemory);
+    // false when the call fails and the Toolhelp snapshot is used.
+    virtual bool EnumerateSessionProcesses(WTS_PROCESS_INFOW** records, DWORD* count);
+    // OpenProcess for the list's memory and priority cells.
+    virtual HANDLE OpenProcessForList(DWORD access, DWORD pid);
 };
 
 // ProcessRowColour values of the knowledge base.
@@ -46,6 +54,8 @@ win::Icon GetFileIconPicture(const std::wstring& path, bool small);
 // Query handles kept for listed processes, so that a pass reads the memory and
 // priority of rows it already has without opening each process again.  One
 // handle per listed process, closed when its row goes: the count stays flat.
+// The cells read as the field readers give them: memory needs &H410 (empty
+// otherwise), priority &H400.
 size_t CachedHandleCount();
 
 // Knowledge colour of a process name: the user's file first, then the maker's

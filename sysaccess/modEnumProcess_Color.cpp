@@ -2,12 +2,17 @@
 // maker's file under the enciphered name.
 #include <optional>
 
-#include "mainwindow/modMain.h"
 #include "platform/dao/dao.h"
+#include "sysaccess/KnowledgeBase.h"
 #include "sysaccess/modEnDeCryption.h"
 #include "sysaccess/modEnumProcess.h"
 
 namespace modEnumProcess {
+
+dao::DatabasePtr g_dbMain;
+dao::DatabasePtr g_dbUser;
+dao::RecordsetPtr g_rsMain;
+dao::RecordsetPtr g_rsUser;
 
 namespace {
 
@@ -23,8 +28,8 @@ dao::RecordsetPtr NameQuery(const dao::DatabasePtr& db, const std::wstring& name
 long GetProcessListColor(const std::wstring& name) {
     // The user's file: an exact "N" or "Y" decides; anything else asks the maker's file.
     try {
-        if (modMain::g_dbUser) {
-            dao::RecordsetPtr rs = NameQuery(modMain::g_dbUser, name);
+        if (modEnumProcess::g_dbUser) {
+            dao::RecordsetPtr rs = NameQuery(modEnumProcess::g_dbUser, name);
             if (rs->RecordCount() != 0) {
                 std::optional<std::wstring> virus;
                 try {
@@ -47,8 +52,8 @@ long GetProcessListColor(const std::wstring& name) {
         // The name is looked up as it is.
     }
     try {
-        if (!modMain::g_dbMain) return kColourUnknown;
-        dao::RecordsetPtr rs = NameQuery(modMain::g_dbMain, stored);
+        if (!modEnumProcess::g_dbMain) return kColourUnknown;
+        dao::RecordsetPtr rs = NameQuery(modEnumProcess::g_dbMain, stored);
         if (rs->RecordCount() == 0) return kColourUnknown;
         std::optional<std::wstring> virus;
         try {

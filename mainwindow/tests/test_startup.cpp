@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "platform/jet/Jet.h"
 #include "tests/helpers/TestSupport.h"
 
 namespace {
@@ -240,4 +241,66 @@ TEST_F(Startup, WindowShowsTheLiveListAndCannotShrinkBelowTheMinimum) {
     GetWindowRect(w, &r);
     EXPECT_GE(r.right - r.left, 800);
     EXPECT_GE(r.bottom - r.top, 600);
+}
+
+namespace {
+
+struct BoxSearch {
+    DWORD pid;
+    HWND box;
+};
+BOOL CALLBACK FindBoxOf(HWND w, LPARAM p) {
+    auto* s = reinterpret_cast<BoxSearch*>(p);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(w, &pid);
+    wchar_t cls[16] = {};
+    GetClassNameW(w, cls, 16);
+    if (pid == s->pid && std::wstring(cls) == L"#32770" && IsWindowVisible(w)) {
+        s->box = w;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+TEST_F(Startup, ACloseDuringTheDangerReportWaitsForTheAnswerAndTheProgramEndsWithCodeZero) {
+    testsupport::TempDir dir(L"morvix_close");
+    const std::wstring exe = dir.File(L"Morvix.exe"), danger = dir.File(L"mxdanger.exe");
+    ASSERT_TRUE(CopyFileW(MorvixPath().c_str(), exe.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(testsupport::TestChildPath().c_str(), danger.c_str(), FALSE));
+    {
+        auto user = jet::Database::Create(dir.File(L"userdb.mdb"));
+        auto& t = user->CreateTable(L"Process", {{L"ProcessName"}, {L"Description"}, {L"Virus", 1}});
+        t.Append({std::wstring(L"mxdanger.exe"), std::wstring(L"测试"), std::wstring(L"Y")});
+    }
+    SetSetting(L"@@", L"0");
+    SetSetting(L"AntiVirus", L"1");
+
+    Morvix m(L"", exe);
+    HWND main = m.WaitWindow();
+    ASSERT_NE(main, nullptr);
+    testsupport::Child child(L"", danger);  // ended by the next tick, which reports it in a box
+    BoxSearch s{GetProcessId(m.Process()), nullptr};
+    for (DWORD start = GetTickCount(); !s.box && GetTickCount() - start < 15000; Sleep(50))
+        EnumWindows(FindBoxOf, reinterpret_cast<LPARAM>(&s));
+    ASSERT_NE(s.box, nullptr) << "the report box";
+    EXPECT_TRUE(child.WaitExit(5000));
+
+    PostMessageW(main, WM_CLOSE, 0, 0);
+    Sleep(700);
+    EXPECT_TRUE(IsWindow(main)) << "the close waits for the box";
+    ASSERT_TRUE(IsWindow(s.box));
+
+    // Enter, through the system's input queue, into the box in front.
+    SetForegroundWindow(s.box);
+    INPUT keys[2]{};
+    keys[0].type = keys[1].type = INPUT_KEYBOARD;
+    keys[0].ki.wVk = keys[1].ki.wVk = VK_RETURN;
+    keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    SendInput(2, keys, sizeof(INPUT));
+    DWORD code = 1234;
+    EXPECT_TRUE(m.WaitExit(8000, &code)) << "the window closed once the box was answered";
+    EXPECT_EQ(code, 0u);
+    EXPECT_FALSE(IsWindow(main));
 }

@@ -4,6 +4,8 @@
 #include <shellapi.h>
 
 #include <map>
+#include <optional>
+#include <set>
 
 #include "platform/win/Handle.h"
 
@@ -13,15 +15,93 @@ namespace {
 
 bool g_quitPending = false;
 int g_nestedDepth = 0;
+int g_dispatchDepth = 0;  // DispatchOne calls in progress
 int g_quitCode = 0;
 std::map<int, std::function<bool(MSG&)>>& Filters() {
     static std::map<int, std::function<bool(MSG&)>> filters;
     return filters;
 }
+std::vector<std::function<void()>>& Deferred() {
+    static std::vector<std::function<void()>> deferred;
+    return deferred;
+}
+
+// The pump's own message-only window.  DoEvents posts a numbered mark to it
+// and stops taking posted messages once the mark has been handled, by itself
+// or by any loop inside it (a box's loop dispatches it too).  A wake-up tells
+// the outermost loop that deferred work waits.
+constexpr UINT kPumpMark = WM_APP + 0x3F0;
+constexpr UINT kWakeOutermost = WM_APP + 0x3F1;
+unsigned g_marksPosted = 0;
+unsigned g_marksSeen = 0;
+
+bool AtOutermostLoop(int dispatchesAllowed) { return g_nestedDepth == 0 && g_dispatchDepth <= dispatchesAllowed; }
+
+void RunDeferred() {
+    while (!Deferred().empty()) {
+        auto work = std::move(Deferred());
+        Deferred().clear();
+        for (auto& action : work)
+            if (action) action();
+    }
+}
+
+LRESULT CALLBACK PumpWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == kPumpMark) {
+        if (static_cast<unsigned>(wParam) > g_marksSeen) g_marksSeen = static_cast<unsigned>(wParam);
+        return 0;
+    }
+    if (msg == kWakeOutermost) {
+        // Inside a box or a handler nothing runs; the end of that loop wakes again.
+        if (AtOutermostLoop(1)) RunDeferred();
+        return 0;
+    }
+    return DefWindowProcW(hwnd, msg, wParam, lParam);
+}
+
+HWND PumpWindow() {
+    thread_local HWND window = nullptr;
+    if (window && IsWindow(window)) return window;
+    static const wchar_t* kClass = L"MorvixPumpWindow";
+    WNDCLASSEXW wc{sizeof wc};
+    if (!GetClassInfoExW(GetModuleHandleW(nullptr), kClass, &wc)) {
+        wc = WNDCLASSEXW{sizeof wc};
+        wc.lpfnWndProc = PumpWindowProc;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.lpszClassName = kClass;
+        RegisterClassExW(&wc);
+    }
+    window = CreateWindowExW(0, kClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, GetModuleHandleW(nullptr), nullptr);
+    return window;
+}
+
+void WakeOutermostLoop() {
+    if (HWND w = PumpWindow()) PostMessageW(w, kWakeOutermost, 0, 0);
+}
+
+// False when the message was WM_QUIT: remembered and posted again.
+bool Handle(MSG& msg) {
+    if (msg.message == WM_QUIT) {
+        g_quitPending = true;
+        g_quitCode = static_cast<int>(msg.wParam);
+        ::PostQuitMessage(g_quitCode);
+        return false;
+    }
+    DispatchOne(msg);
+    return true;
+}
 
 }  // namespace
 
 void DispatchOne(MSG& msg) {
+    ++g_dispatchDepth;
+    struct Leave {
+        ~Leave() {
+            --g_dispatchDepth;
+            // Back in the outermost loop: work deferred by the handler runs now.
+            if (AtOutermostLoop(0) && !Deferred().empty()) RunDeferred();
+        }
+    } leave;
     // Copy: a filter may add or remove filters while it runs.
     auto filters = Filters();
     for (auto& [id, filter] : filters)
@@ -40,23 +120,52 @@ void RemoveMessageFilter(int id) { Filters().erase(id); }
 
 int NestedLoopDepth() { return g_nestedDepth; }
 NestedLoopScope::NestedLoopScope() { ++g_nestedDepth; }
-NestedLoopScope::~NestedLoopScope() { --g_nestedDepth; }
+NestedLoopScope::~NestedLoopScope() {
+    // The last nested loop has ended inside a handler (or a test's own code):
+    // the outermost loop is told once that deferred work waits.
+    if (--g_nestedDepth == 0 && !Deferred().empty()) WakeOutermostLoop();
+}
+
+void RunFromOutermostLoop(std::function<void()> action) {
+    Deferred().push_back(std::move(action));
+    if (AtOutermostLoop(0)) RunDeferred();
+    else if (g_nestedDepth == 0) WakeOutermostLoop();
+}
 
 bool DoEvents() {
     if (g_quitPending) return false;
-    NestedLoopScope nested;
+    // Called by no handler and no loop, this is the outermost loop itself.
+    std::optional<NestedLoopScope> nested;
+    if (!AtOutermostLoop(0)) nested.emplace();
     MSG msg;
-    // Only what is pending now: messages posted by the handlers we run wait
-    // for the next call, so one call never spins for ever.
-    for (int budget = 512; budget > 0 && ::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE); --budget) {
-        if (msg.message == WM_QUIT) {
-            g_quitPending = true;
-            g_quitCode = static_cast<int>(msg.wParam);
-            ::PostQuitMessage(g_quitCode);
-            return false;
-        }
-        DispatchOne(msg);
+
+    // 1. The posted messages that wait now, up to our mark.  Without a mark
+    //    (no window) the budget ends the round.
+    const unsigned mark = ++g_marksPosted;
+    HWND pump = PumpWindow();
+    const bool marked = pump && PostMessageW(pump, kPumpMark, mark, 0);
+    for (int budget = 4096; budget > 0 && (!marked || g_marksSeen < mark); --budget) {
+        if (!::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE | PM_QS_POSTMESSAGE | PM_QS_SENDMESSAGE)) break;
+        if (!Handle(msg)) return false;
     }
+    // 2. Keyboard and mouse input that waits.
+    for (int budget = 256; budget > 0 && ::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE | PM_QS_INPUT); --budget)
+        if (!Handle(msg)) return false;
+    // 3. Painting.
+    for (int budget = 64; budget > 0 && ::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE | PM_QS_PAINT); --budget)
+        if (!Handle(msg)) return false;
+    // 4. Timers that are due, each once.
+    std::set<std::pair<HWND, WPARAM>> ticked;
+    for (UINT timerMessage : {UINT(WM_TIMER), UINT(0x0118) /* WM_SYSTIMER */}) {
+        for (int budget = 64; budget > 0 && ::PeekMessageW(&msg, nullptr, timerMessage, timerMessage, PM_REMOVE);
+             --budget) {
+            const bool again = !ticked.insert({msg.hwnd, msg.wParam}).second;
+            if (!Handle(msg)) return false;
+            if (again) break;  // due again already: the next call takes it
+        }
+    }
+    // 5. A quit comes only once the posted messages are gone: ask for it alone.
+    if (::PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) return Handle(msg);
     return true;
 }
 

@@ -12,9 +12,13 @@
 namespace vb {
 
 // ---- message pump --------------------------------------------------------
-// Pumps every pending message once.  A WM_QUIT met here is not swallowed: it is
-// remembered and posted again, so the outermost loop ends the program.
-// Returns false once a quit is pending.
+// Handles what is waiting when it is called, once: the posted messages queued
+// before the call, then waiting input, painting and due timers.  Messages that
+// the handlers post meanwhile wait for the next call, so one call never spins.
+// A WM_QUIT met here is not swallowed: it is remembered and posted again, so
+// the outermost loop ends the program.  Returns false once a quit is pending.
+// Called from no handler and no other loop (a test's own loop), it is the
+// outermost loop itself.
 bool DoEvents();
 bool QuitPending();
 // The one place a message is dispatched (DoEvents, modal waits and the main
@@ -25,8 +29,9 @@ int AddMessageFilter(std::function<bool(MSG&)> filter);
 void RemoveMessageFilter(int id);
 // The outermost message loop; returns the quit code.
 int RunMessageLoop();
-// How many nested message loops (boxes, waits, DoEvents) are running now.
-// Handlers that must not run inside another (a close, a list refresh) test it.
+// How many nested message loops (boxes, waits, DoEvents, a list refresh's
+// pump) are running now.  Handlers that must not run inside another (a close)
+// test it.
 int NestedLoopDepth();
 class NestedLoopScope {
 public:
@@ -35,6 +40,10 @@ public:
     NestedLoopScope(const NestedLoopScope&) = delete;
     NestedLoopScope& operator=(const NestedLoopScope&) = delete;
 };
+// Work that must not run inside a box, a wait or a handler (closing the
+// window): remembered, and run by the outermost loop once every nested loop
+// and handler has returned.  Run at once when called from the outermost loop.
+void RunFromOutermostLoop(std::function<void()> action);
 
 // ---- message boxes --------------------------------------------------------
 // Every box of the tool goes through here.  Style is the MB_* flags; the

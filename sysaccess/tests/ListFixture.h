@@ -20,6 +20,21 @@ public:
     std::vector<std::wstring>& PreviousPassIds() override { return ids; }
     HWND MainWindow() const override { return window; }
     long KnowledgeColour(const std::wstring& name) override { return colour(name); }
+
+    // A system without the Terminal Services list, and processes that refuse
+    // some accesses (nullptr from refuse: the real OpenProcess).
+    bool terminalServices = true;
+    std::function<bool(DWORD access, DWORD pid)> refuse;
+    bool EnumerateSessionProcesses(WTS_PROCESS_INFOW** records, DWORD* count) override {
+        return terminalServices && ProcessListOwner::EnumerateSessionProcesses(records, count);
+    }
+    HANDLE OpenProcessForList(DWORD access, DWORD pid) override {
+        if (refuse && refuse(access, pid)) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return nullptr;
+        }
+        return ProcessListOwner::OpenProcessForList(access, pid);
+    }
 };
 
 class ProcessListTest : public ::testing::Test {

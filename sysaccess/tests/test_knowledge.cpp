@@ -5,7 +5,7 @@
 #include <chrono>
 #include <filesystem>
 
-#include "mainwindow/modMain.h"
+#include "sysaccess/KnowledgeBase.h"
 #include "platform/dao/dao.h"
 #include "platform/jet/Jet.h"
 #include "sysaccess/modEnDeCryption.h"
@@ -36,10 +36,10 @@ protected:
         modEnDeCryption::g_cipherKey = kKey;
     }
     void TearDown() override {
-        modMain::g_dbMain.reset();
-        modMain::g_dbUser.reset();
-        modMain::g_rsMain.reset();
-        modMain::g_rsUser.reset();
+        modEnumProcess::g_dbMain.reset();
+        modEnumProcess::g_dbUser.reset();
+        modEnumProcess::g_rsMain.reset();
+        modEnumProcess::g_rsUser.reset();
         modEnDeCryption::g_cipherKey.clear();
         std::error_code ec;
         std::filesystem::remove_all(dir_, ec);
@@ -54,7 +54,7 @@ protected:
                 t.Append({modEnDeCryption::Encrypt(r.name, kKey), modEnDeCryption::Encrypt(L"描述", kKey), r.virus});
             db->CreateTable(L"Version", {{L"Version", 50}}).Append({L"2008-05-09"});
         }
-        modMain::g_dbMain = dao::DBEngine::OpenDatabase(path, true, false, L";pwd=" + kPassword);
+        modEnumProcess::g_dbMain = dao::DBEngine::OpenDatabase(path, true, false, L";pwd=" + kPassword);
     }
     void UserFile(const std::vector<Record>& records) {
         std::wstring path = (dir_ / L"userdb.mdb").wstring();
@@ -63,7 +63,7 @@ protected:
             auto& t = db->CreateTable(L"Process", {{L"ProcessName"}, {L"Description"}, {L"Virus", 1}});
             for (const auto& r : records) t.Append({r.name, L"用户的描述", r.virus});
         }
-        modMain::g_dbUser = dao::DBEngine::OpenDatabase(path, true, false);
+        modEnumProcess::g_dbUser = dao::DBEngine::OpenDatabase(path, true, false);
     }
 
     std::filesystem::path dir_;
@@ -82,8 +82,8 @@ TEST_F(KnowledgeColour, TheUsersFileWinsWithAnExactYOrN) {
     EXPECT_EQ(GetProcessListColor(L"explorer.exe"), kColourKnown);
     EXPECT_EQ(GetProcessListColor(L"nowhere.exe"), kColourUnknown);
     // The shared scratch sets are left alone (released).
-    EXPECT_FALSE(modMain::g_rsUser);
-    EXPECT_FALSE(modMain::g_rsMain);
+    EXPECT_FALSE(modEnumProcess::g_rsUser);
+    EXPECT_FALSE(modEnumProcess::g_rsMain);
 }
 
 TEST_F(KnowledgeColour, TheMakersFileReadsOnlyAnExactYAsDanger) {
@@ -105,11 +105,11 @@ TEST_F(KnowledgeColour, MissingOrClosedFilesNeverFail) {
     MakerFile({{L"virus.exe", L"Y"}});
     EXPECT_EQ(GetProcessListColor(L"virus.exe"), kColourDangerous);  // no user file: the maker's decides
     EXPECT_EQ(GetProcessListColor(L"other.exe"), kColourUnknown);
-    modMain::g_dbMain.reset();
+    modEnumProcess::g_dbMain.reset();
     UserFile({{L"mine.exe", L"Y"}});
     EXPECT_EQ(GetProcessListColor(L"mine.exe"), kColourDangerous);  // no maker's file
     EXPECT_EQ(GetProcessListColor(L"virus.exe"), kColourUnknown);
-    modMain::g_dbUser->Close();
+    modEnumProcess::g_dbUser->Close();
     EXPECT_EQ(GetProcessListColor(L"mine.exe"), kColourUnknown);  // a failed query finds nothing
 }
 

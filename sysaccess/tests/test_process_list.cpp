@@ -1,6 +1,7 @@
 // The live process list against real child processes.
 #include <windows.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "ListFixture.h"
@@ -47,6 +48,44 @@ TEST_F(ProcessListTest, EndedProcessLeavesWithinTwoPassesAndOurOwnRowStays) {
     Refresh();
     EXPECT_EQ(Row(child.Pid()), 0);
     EXPECT_GT(Row(GetCurrentProcessId()), 0) << "the list is never without the tool itself";
+}
+
+TEST_F(ProcessListTest, ToolhelpPathDropsAnEndedProcessOnePassLater) {
+    owner.terminalServices = false;
+    Child child;
+    ASSERT_TRUE(child.WaitReady());
+    Refresh();
+    ASSERT_GT(Row(child.Pid()), 0);
+    ASSERT_NE(std::find(owner.ids.begin(), owner.ids.end(), std::to_wstring(child.Pid())), owner.ids.end())
+        << "the Toolhelp pass wrote the previous pass's identifiers";
+    child.RequestExit();
+    ASSERT_TRUE(child.WaitExit());
+    Refresh();
+    EXPECT_GT(Row(child.Pid()), 0) << "listed by the previous pass: it stays one pass";
+    Refresh();
+    EXPECT_EQ(Row(child.Pid()), 0);
+    EXPECT_GT(Row(GetCurrentProcessId()), 0);
+}
+
+TEST_F(ProcessListTest, MemoryAndPriorityReadWithTheReadersAccess) {
+    Child readable, queryOnly, closed;
+    for (Child* c : {&readable, &queryOnly, &closed}) ASSERT_TRUE(c->WaitReady());
+    // queryOnly grants &H400 but not &H410; closed grants nothing.
+    owner.refuse = [&](DWORD access, DWORD pid) {
+        return pid == closed.Pid() || (pid == queryOnly.Pid() && access != PROCESS_QUERY_INFORMATION);
+    };
+    for (int pass = 0; pass < 2; ++pass) {  // a new row, then an updated one
+        Refresh();
+        ASSERT_GT(Row(readable.Pid()), 0);
+        EXPECT_FALSE(list.SubItem(Row(readable.Pid()), 4).empty());
+        EXPECT_EQ(list.SubItem(Row(readable.Pid()), 5), L"标准");
+        ASSERT_GT(Row(queryOnly.Pid()), 0);
+        EXPECT_EQ(list.SubItem(Row(queryOnly.Pid()), 4), L"") << "the memory reader cannot open it";
+        EXPECT_EQ(list.SubItem(Row(queryOnly.Pid()), 5), L"标准") << "the priority reader can";
+        ASSERT_GT(Row(closed.Pid()), 0);
+        EXPECT_EQ(list.SubItem(Row(closed.Pid()), 4), L"");
+        EXPECT_EQ(list.SubItem(Row(closed.Pid()), 5), L"");
+    }
 }
 
 TEST_F(ProcessListTest, TwoProcessesOfOneFileShareOneIcon) {
