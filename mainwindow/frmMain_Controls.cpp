@@ -176,6 +176,7 @@ void frmMain::CreateControls() {
     BuildTrayPictures();
     RegisterProcessListCommands();
     RegisterActionCommands();
+    RegisterMenuCommands();
     HookToolbarClearing();
 }
 
