@@ -108,6 +108,20 @@ public:
     void chkAlwaysOnTop_Click();
     void chkAntiVirus_Click();
     void tabMain_Click();
+
+    // ---- settings, help and notification-area menus (frmMain_Commands.cpp) ----
+    void mnuSettingAlwaysOnTop_Click();
+    void mnuSettingAntiVirus_Click();
+    void mnuSettingAutoRun_Click();
+    void mnuSettingTaskmgr1_Click();
+    void mnuSettingTaskmgr2_Click();
+    void mnuTray_Click();
+    void mnuTrayDisplay_Click();
+    void mnuTrayExit_Click();
+    // Task Manager replacement: the value "Debugger" under this key of HKLM.
+    static constexpr const wchar_t* kTaskmgrKey =
+        L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Image File Execution Options\\taskmgr.exe";
+    static std::wstring TaskmgrDebuggerData();
     void mnuListRefresh_Click();
     void lvwProcess_Click();
     // The rest of the process list view (frmMain_ProcessList.cpp).
@@ -281,6 +295,8 @@ private:
     std::map<int, std::function<void()>> commands_;
     void RegisterProcessListCommands();  // frmMain_ProcessList.cpp
     void RegisterActionCommands();       // frmMain_Actions.cpp
+    void RegisterMenuCommands();         // frmMain_Commands.cpp
+    void ToggleSettingBox(int menuId, HWND box);
     void CreateToolbar();                // frmMain_Toolbar.cpp
     void ClearToolbarHover();            // frmMain_Toolbar.cpp
     void HookToolbarClearing();          // frmMain_Toolbar.cpp: movement over the list and status bar

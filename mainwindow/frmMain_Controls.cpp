@@ -175,6 +175,7 @@ void frmMain::CreateControls() {
     BuildTrayPictures();
     RegisterProcessListCommands();
     RegisterActionCommands();
+    RegisterMenuCommands();
     HookToolbarClearing();
 }
 

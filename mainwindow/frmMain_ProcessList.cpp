@@ -175,6 +175,7 @@ void frmMain::OnInitMenuPopup(HMENU menu) {
     if (menu == menus_.popup) mnuPopup_Click();
     else if (menu == menus_.list) mnuList_Click();
     else if (menu == menus_.process) mnuProcess_Click();
+    else if (menu == menus_.tray) mnuTray_Click();
 }
 
 // ---- selection ----

@@ -62,15 +62,7 @@ LRESULT CALLBACK TrayWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
         vb::Try([&] {
             frmMain& form = frmMain::Instance();
             if (lParam == WM_LBUTTONUP) {
-                if (form.WindowState() == 1) {
-                    form.SetWindowState(0);
-                    ShowWindow(hwnd, SW_SHOW);
-                    SetFocus(hwnd);
-                    form.SetMenuCaption(frmMainMenu::mnuTrayDisplay, L"隐藏窗口");
-                } else {
-                    form.SetWindowState(1);
-                    form.SetMenuCaption(frmMainMenu::mnuTrayDisplay, L"显示窗口");
-                }
+                form.mnuTrayDisplay_Click();  // the same toggle as the menu's show/hide
             } else {
                 SetForegroundWindow(hwnd);
                 form.PopupMenu(form.menus().tray);
