@@ -94,6 +94,17 @@ TEST_F(Commands, SettingsItemsMoveTheirBoxesAndTheStoredSettings) {
     EXPECT_FALSE(Form().MenuChecked(mnuSettingAutoRun));
     EXPECT_FALSE(ReadValue(HKEY_LOCAL_MACHINE, kRunKey, L"Morvix_AutoRun_Hide"));
     EXPECT_EQ(Setting(L"AutoRun"), L"0");
+
+    // Automatic ending: the box's handler sweeps the list and stores the choice.
+    Form().SetCheckValue(Form().chkAntiVirus, 0);
+    Command(mnuSettingAntiVirus);
+    EXPECT_EQ(ui::GetCheck(Form().chkAntiVirus), 1);
+    EXPECT_TRUE(Form().MenuChecked(mnuSettingAntiVirus));
+    EXPECT_EQ(Setting(L"AntiVirus"), L"1");
+    Command(mnuSettingAntiVirus);
+    EXPECT_EQ(ui::GetCheck(Form().chkAntiVirus), 0);
+    EXPECT_FALSE(Form().MenuChecked(mnuSettingAntiVirus));
+    EXPECT_EQ(Setting(L"AntiVirus"), L"0");
 }
 
 TEST_F(Commands, ShowHideFollowsTheWindowAndTheTrayMenuCaption) {
