@@ -829,6 +829,9 @@ void clsProcessPorts::Accept(long requestID) {
     }
     std::shared_ptr<clsProcessPorts> adopter = modProcessPorts::GetAcceptClass(socket);
     modProcessPorts::UnregisterAccept(socket);
+    // A failed Bind or Listen leaves a socket behind in state 0: it goes
+    // before the connection takes its place.
+    vb::Try([&] { DestroySocket(); });
     socket_ = socket;
     boundLocalPort_ = ntohs(local.sin_port);
     localIP_ = Dotted(local.sin_addr.s_addr);
@@ -850,10 +853,7 @@ void clsProcessPorts::Accept(long requestID) {
 // ---- helpers ------------------------------------------------------------------------------
 
 void clsProcessPorts::CancelResolutions() {
-    for (const auto& lookup : pendingLookups_) {
-        WSACancelAsyncRequest(lookup.first);
-        modProcessPorts::UnregisterResolution(lookup.first);
-    }
+    for (const auto& lookup : pendingLookups_) modProcessPorts::CancelResolution(lookup.first);
     pendingLookups_.clear();
 }
 

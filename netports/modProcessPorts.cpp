@@ -1,14 +1,12 @@
 #include "netports/modProcessPorts.h"
 
-#include <psapi.h>
-
 #include <algorithm>
 #include <cstring>
 #include <unordered_map>
 
 #include "platform/vb/Runtime.h"
 #include "platform/vb/VbError.h"
-#include "platform/win/Handle.h"
+#include "sysaccess/modEnumProcess.h"
 
 namespace modProcessPorts {
 
@@ -93,11 +91,6 @@ unsigned long ReadTable(const char* oldName, const char* extendedName, int table
     if (auto allocate = Entry<AllocateExTableFn>(oldName)) return ReadAllocated(allocate, rows);
     if (auto get = Entry<GetExtendedTableFn>(extendedName)) return ReadExtended(get, tableClass, rows);
     throw vb::Error(453, kSource, L"Specified DLL function not found");
-}
-
-void ReplaceAll(std::wstring& text, const std::wstring& from, const std::wstring& to) {
-    for (size_t at = text.find(from); at != std::wstring::npos; at = text.find(from, at + to.size()))
-        text.replace(at, from.size(), to);
 }
 
 // Adds the rows of the list without repainting in between; ends the batch
@@ -202,18 +195,7 @@ long PortFromNetworkOrder(long value) {
 std::wstring GetProcessPath(long pid) {
     if (pid == 0) return L"System Idle Process";
     if (pid == 4) return L"System";
-    win::Handle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, static_cast<DWORD>(pid)));
-    if (!process) return L"";
-    HMODULE modules[255];
-    DWORD needed = 0;
-    if (!EnumProcessModules(process.get(), modules, 255, &needed)) return L"";
-    wchar_t name[255] = {};
-    if (!GetModuleFileNameExW(process.get(), modules[0], name, 255)) return L"";
-    std::wstring path(name, wcsnlen(name, 255));
-    ReplaceAll(path, L"\\??\\", L"");
-    ReplaceAll(path, L"\\SystemRoot\\", L"C:\\WINDOWS\\");
-    ReplaceAll(path, L"System32", L"system32");
-    return path;
+    return modEnumProcess::GetProcessPath(pid);
 }
 
 }  // namespace modProcessPorts

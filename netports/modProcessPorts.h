@@ -50,8 +50,8 @@ void ListPortsFromExTables(ui::ListView& lvw, ExTables& tables = ExTables::Platf
 
 std::wstring TcpStateName(long state);  // "监听中" ...; empty outside 1..12
 long PortFromNetworkOrder(long value);  // 0x5000 -> 80
-// "System Idle Process" for 0, "System" for 4, otherwise the normalised image
-// path of the process's first module; empty when it cannot be read.
+// "System Idle Process" for 0, "System" for 4, otherwise the process list's
+// reader (modEnumProcess::GetProcessPath); empty when it cannot be read.
 std::wstring GetProcessPath(long pid);
 
 }  // namespace modProcessPorts

@@ -1,16 +1,14 @@
 #include "netports/modProcessPorts2.h"
 
-#include <psapi.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <exception>
 #include <memory>
-#include <set>
 #include <vector>
 
 #include "platform/win/Handle.h"
+#include "sysaccess/modEnumProcess.h"
 
 namespace modProcessPorts2 {
 
@@ -110,7 +108,8 @@ std::vector<HandleEntry> ParseTable(const std::vector<unsigned char>& table) {
     for (size_t i = 0; i < count; ++i) {
         Entry e;
         std::memcpy(&e, table.data() + head + i * sizeof(Entry), sizeof e);
-        out.push_back({static_cast<ULONG_PTR>(e.processId), static_cast<ULONG_PTR>(e.handle), e.grantedAccess});
+        out.push_back({static_cast<ULONG_PTR>(e.processId), static_cast<ULONG_PTR>(e.handle), e.grantedAccess,
+                       reinterpret_cast<ULONG_PTR>(e.object)});
     }
     return out;
 }
@@ -133,17 +132,26 @@ struct NameBuffer {
 };
 static_assert(sizeof(void*) != 4 || sizeof(NameBuffer) == 32);
 
-// A worker thread that runs one name query at a time.  When the walk stops
-// waiting for it, the worker finishes that query on its own, closes the copy
-// it was given and ends; the next query starts a new worker.
+bool SameHandle(const HandleEntry& a, const HandleEntry& b) {
+    return a.pid == b.pid && a.handle == b.handle && a.object == b.object;
+}
+
+// A worker thread that answers name queries one at a time and is kept for the
+// next walk.  A query that has not answered in time is left to its worker,
+// which becomes "stuck": the walk goes on with a fresh worker, and the stuck
+// one, once its query returns at last, closes the copy it was given and ends.
+// While it is stuck, later walks pass over the one handle it is waiting on, so
+// a query that never returns costs one thread and one copy however many walks
+// follow, and hides no other handle.
 struct NameWorker {
-    enum Phase { kIdle, kRunning, kAnswered, kAbandoned };
+    enum Phase { kIdle, kRunning, kAnswered, kAbandoned, kEnded };
     win::Handle wake{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
     win::Handle done{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
     HandleSystem* system = nullptr;
     HANDLE copy = nullptr;
     NameBuffer buffer{};
     NTSTATUS status = 0;
+    HandleEntry entry;  // what the query is about; read on the walk's thread only
     std::atomic<int> phase{kIdle};
 };
 
@@ -157,40 +165,67 @@ DWORD WINAPI NameWorkerMain(void* param) {
         int running = NameWorker::kRunning;
         if (!w->phase.compare_exchange_strong(running, NameWorker::kAnswered)) {
             w->system->CloseHandle(w->copy);
+            w->phase = NameWorker::kEnded;
             return 0;
         }
         SetEvent(w->done.get());
     }
 }
 
+// Workers stuck at the same time, each on a different handle; past this the
+// walk names nothing more until one of them returns.
+constexpr size_t kMaxStuckWorkers = 4;
+
 class NameQueries {
 public:
-    // False when the query did not answer in time; the copy then belongs to
-    // the worker, which closes it.
-    bool Query(HandleSystem& system, HANDLE copy, NameBuffer& buffer, NTSTATUS& status) {
-        if (!worker_ && !Start()) {  // no thread to spare: ask directly
-            ULONG returned = 0;
-            status = system.QueryObject(copy, kObjectNameInformation, &buffer, sizeof buffer, &returned);
-            return true;
+    enum class Result {
+        kAnswered,  // buffer and status hold the answer
+        kGivenUp,   // no answer in time: the copy now belongs to the stuck worker
+        kSkipped,   // too many workers stuck: nothing asked, the copy is still the caller's
+    };
+
+    Result Query(HandleSystem& system, const HandleEntry& entry, HANDLE copy, NameBuffer& buffer,
+                 NTSTATUS& status) {
+        if (!worker_) {
+            if (stuck_.size() >= kMaxStuckWorkers) return Result::kSkipped;
+            if (!Start()) {  // no thread to spare: ask directly
+                ULONG returned = 0;
+                status = system.QueryObject(copy, kObjectNameInformation, &buffer, sizeof buffer, &returned);
+                return Result::kAnswered;
+            }
         }
         NameWorker& w = *worker_;
         w.system = &system;
         w.copy = copy;
+        w.entry = entry;
         w.buffer = NameBuffer{};
         w.phase = NameWorker::kRunning;
         SetEvent(w.wake.get());
         if (WaitForSingleObject(w.done.get(), kNameQueryMs) != WAIT_OBJECT_0) {
             int running = NameWorker::kRunning;
             if (w.phase.compare_exchange_strong(running, NameWorker::kAbandoned)) {
-                worker_.reset();
-                return false;
+                stuck_.push_back(std::move(worker_));
+                return Result::kGivenUp;
             }
             WaitForSingleObject(w.done.get(), INFINITE);  // it answered just now
         }
         buffer = w.buffer;
         status = w.status;
         w.phase = NameWorker::kIdle;
-        return true;
+        return Result::kAnswered;
+    }
+
+    // Forgets the workers whose query has returned since (their threads have
+    // ended or are ending).
+    void Prune() {
+        std::erase_if(stuck_, [](const std::shared_ptr<NameWorker>& w) { return w->phase == NameWorker::kEnded; });
+    }
+
+    // True when a stuck worker is still waiting on this very handle.
+    bool StuckOn(const HandleEntry& entry) const {
+        for (const auto& w : stuck_)
+            if (SameHandle(w->entry, entry)) return true;
+        return false;
     }
 
 private:
@@ -208,13 +243,11 @@ private:
         return true;
     }
 
-    std::shared_ptr<NameWorker> worker_;
+    std::shared_ptr<NameWorker> worker_;              // idle between queries, kept between walks
+    std::vector<std::shared_ptr<NameWorker>> stuck_;  // each still inside a query it was left with
 };
 
 NameQueries g_nameQueries;
-// Granted-access masks whose name query blocked during the current walk:
-// handles of the same kind are passed over for the rest of it.
-std::set<ULONG> g_blockingAccess;
 
 // ---------------------------------------------------------------- driver requests
 
@@ -223,11 +256,21 @@ struct DriverRequest {
     TdiQueryRequest input{};
     unsigned char output[kTdiAnswerSize]{};
     win::Handle event;
+    HandleEntry entry;  // the handle asked about, when the walk knows it
 };
 
 // Requests the driver never completed, even after the cancel: their buffers
-// stay valid until it does.
+// stay valid until it does, and their handles are not asked again meanwhile
+// (each new request would park another event).
 std::vector<std::unique_ptr<DriverRequest>> g_parkedRequests;
+
+bool RequestParked(const HandleEntry& entry) {
+    for (const auto& r : g_parkedRequests)
+        if (SameHandle(r->entry, entry)) return true;
+    return false;
+}
+
+long QueryPort(HANDLE handle, HandleSystem& system, const HandleEntry& entry);
 
 void ReleaseCompletedRequests() {
     std::erase_if(g_parkedRequests, [](const std::unique_ptr<DriverRequest>& r) {
@@ -302,27 +345,29 @@ void ListPortsFromHandles(ui::ListView& lvw, HandleSystem& system) {
     lvw.Clear();
     std::fill(std::begin(PortOwnerTable), std::end(PortOwnerTable), PortOwners{});
 
-    BuildPortTable(system);
-
-    lvw.BeginUpdate();
+    // A failure anywhere in the walk (memory for a grown handle table, a row
+    // the list refuses) ends this refresh with the rows added so far.
     try {
+        BuildPortTable(system);
+        struct Batch {
+            ui::ListView& lvw;
+            explicit Batch(ui::ListView& l) : lvw(l) { lvw.BeginUpdate(); }
+            ~Batch() { lvw.EndUpdate(); }
+        } batch(lvw);
         for (long port = 0; port <= 65535; ++port) {
             const PortOwners& owners = PortOwnerTable[port];
             if (owners.TcpOwnerPid != 0) AddOwnerRow(lvw, L"TCP", port, owners.TcpOwnerPid);
             if (owners.UdpOwnerPid != 0) AddOwnerRow(lvw, L"UDP", port, owners.UdpOwnerPid);
         }
-    } catch (...) {
-        lvw.EndUpdate();
-        throw;
+    } catch (const std::exception&) {
     }
-    lvw.EndUpdate();
 }
 
 bool BuildPortTable(HandleSystem& system) {
     ReleaseCompletedRequests();
-    g_blockingAccess.clear();
+    g_nameQueries.Prune();
     for (const HandleEntry& entry : ReadHandleTable(system))
-        if (!g_blockingAccess.count(entry.grantedAccess)) ProbeHandle(entry, system);
+        if (!g_nameQueries.StuckOn(entry) && !RequestParked(entry)) ProbeHandle(entry, system);
     return true;
 }
 
@@ -334,13 +379,13 @@ void ProbeHandle(const HandleEntry& entry, HandleSystem& system) {
     if (copy) {
         NameBuffer buffer{};
         NTSTATUS status = 0;
-        if (!g_nameQueries.Query(system, copy, buffer, status)) {
-            copy = nullptr;  // the worker closes it once the query returns
-            g_blockingAccess.insert(entry.grantedAccess);
-        } else if (status == kStatusSuccess && buffer.name.Length == 22) {
+        NameQueries::Result asked = g_nameQueries.Query(system, entry, copy, buffer, status);
+        if (asked == NameQueries::Result::kGivenUp) {
+            copy = nullptr;  // the stuck worker closes it once the query returns
+        } else if (asked == NameQueries::Result::kAnswered && status == kStatusSuccess && buffer.name.Length == 22) {
             std::wstring name = UpperCase(TrimAtNull(std::wstring(buffer.text, 12)));
             if (IsTransportDevice(name)) {
-                long port = QueryTdiLocalPort(copy, system);
+                long port = QueryPort(copy, system, entry);
                 if (port != 0) {
                     PortOwners& owners = PortOwnerTable[port];
                     (name.find(L"TCP") != std::wstring::npos ? owners.TcpOwnerPid : owners.UdpOwnerPid) =
@@ -354,7 +399,14 @@ void ProbeHandle(const HandleEntry& entry, HandleSystem& system) {
 }
 
 long QueryTdiLocalPort(HANDLE handle, HandleSystem& system) {
+    return QueryPort(handle, system, HandleEntry{});
+}
+
+namespace {
+
+long QueryPort(HANDLE handle, HandleSystem& system, const HandleEntry& entry) {
     auto request = std::make_unique<DriverRequest>();
+    request->entry = entry;
     request->input.queryType = 3;  // TDI_QUERY_ADDRESS_INFO
     request->event.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     NTSTATUS status = system.DeviceIoControlFile(handle, request->event.get(), &request->status, kTdiQueryInformation,
@@ -377,20 +429,15 @@ long QueryTdiLocalPort(HANDLE handle, HandleSystem& system) {
     return static_cast<long>((port & 0xFF) << 8 | port >> 8);
 }
 
+}  // namespace
+
 std::wstring TrimAtNull(const std::wstring& text) {
     size_t at = text.find(L'\0');
     return at == std::wstring::npos ? std::wstring() : text.substr(0, at);
 }
 
 std::wstring GetOwnerPath(long pid) {
-    win::Handle process(::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, static_cast<DWORD>(pid)));
-    if (!process) return L"";
-    HMODULE modules[200 / sizeof(HMODULE)];
-    DWORD needed = 0;
-    if (!EnumProcessModules(process.get(), modules, 200, &needed)) return L"";
-    wchar_t path[260];
-    DWORD n = GetModuleFileNameExW(process.get(), modules[0], path, 260);
-    return std::wstring(path, std::min<DWORD>(n, 260));
+    return modEnumProcess::GetProcessImagePath(pid);
 }
 
 void ListPorts(ui::ListView& lvw, modProcessPorts::ExTables& tables, HandleSystem& system) {

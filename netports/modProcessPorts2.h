@@ -71,6 +71,7 @@ struct HandleEntry {
     ULONG_PTR pid = 0;
     ULONG_PTR handle = 0;
     ULONG grantedAccess = 0;
+    ULONG_PTR object = 0;  // with pid and handle: tells a reused handle value apart
 };
 
 // IOCTL_TDI_QUERY_INFORMATION with TDI_QUERY_ADDRESS_INFO: the request and
@@ -105,7 +106,7 @@ void ProbeHandle(const HandleEntry& entry, HandleSystem& system = HandleSystem::
 // with success at once.
 long QueryTdiLocalPort(HANDLE handle, HandleSystem& system = HandleSystem::Platform());
 std::wstring TrimAtNull(const std::wstring& text);  // empty when there is no NUL
-std::wstring GetOwnerPath(long pid);               // image path as the system reports it
+std::wstring GetOwnerPath(long pid);  // modEnumProcess::GetProcessImagePath: not normalised
 
 // The ports refresh: the extended tables first; on any run-time error of
 // theirs, the handle walk on the same list.

@@ -368,7 +368,7 @@ HANDLE StartHostResolution(const std::wstring& hostName, clsProcessPorts* owner)
     auto& m = M();
     auto buffer = std::make_unique<char[]>(kHostEntrySize);
     std::string name = win::ToAnsi(hostName);
-    HANDLE handle = WSAAsyncGetHostByName(m.window, kResolveMessage, name.c_str(), buffer.get(), kHostEntrySize);
+    HANDLE handle = Lookups().start(m.window, kResolveMessage, name.c_str(), buffer.get(), kHostEntrySize);
     if (handle) AddLookupSlot(handle, owner, std::move(buffer));
     return handle;
 }
@@ -382,6 +382,22 @@ const hostent* ResolutionResult(HANDLE handle) {
 void UnregisterResolution(HANDLE handle) {
     int i = FindLookupSlot(handle);
     if (i >= 0) ReleaseLookupSlot(i);
+}
+
+void CancelResolution(HANDLE handle) {
+    int i = FindLookupSlot(handle);
+    if (i < 0) return;
+    // A real cancel refuses a handle that names no lookup; one that accepts
+    // even that says nothing about whether the lookup stopped.
+    const LookupCalls& calls = Lookups();
+    bool stopped = calls.cancel(handle) == 0 && calls.cancel(nullptr) == SOCKET_ERROR;
+    if (stopped) M().resolveTable[i].buffer.reset();  // nothing will write it
+    ReleaseLookupSlot(i);
+}
+
+LookupCalls& Lookups() {
+    static LookupCalls calls;
+    return calls;
 }
 
 void RegisterAccept(SOCKET socket) {

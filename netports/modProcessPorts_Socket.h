@@ -51,6 +51,19 @@ HANDLE StartHostResolution(const std::wstring& hostName, clsProcessPorts* owner)
 const hostent* ResolutionResult(HANDLE handle);
 // The owner no longer wants the result.
 void UnregisterResolution(HANDLE handle);
+// Cancels a lookup and forgets it.  A lookup the system really cancelled
+// writes nothing and posts no completion: its buffer is freed at once.  Where
+// the cancel cannot be trusted (Wine's answers success for any handle and lets
+// the lookup run on), the buffer waits for the completion as after
+// UnregisterResolution.
+void CancelResolution(HANDLE handle);
+
+// The platform's asynchronous lookup calls; tests put their own in.
+struct LookupCalls {
+    HANDLE(WSAAPI* start)(HWND, u_int, const char*, char*, int) = WSAAsyncGetHostByName;
+    int(WSAAPI* cancel)(HANDLE) = WSACancelAsyncRequest;
+};
+LookupCalls& Lookups();
 
 // Makes the object that adopts a connection accepted for a listener.
 void RegisterAccept(SOCKET socket);

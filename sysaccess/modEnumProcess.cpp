@@ -352,16 +352,43 @@ std::wstring NormalizeImagePath(std::wstring path) {
     return path;
 }
 
-std::wstring GetProcessPath(long pid) {
-    win::Handle h(OpenProcess(kQueryAndRead, FALSE, static_cast<DWORD>(pid)));
+namespace {
+
+// The kernel's own name of the image: it reads processes the module functions
+// cannot (a 64-bit process seen from the 32-bit program, a process whose
+// loader has not run yet).  Systems before Vista lack the function.
+std::wstring FullImageName(DWORD pid) {
+    using QueryFullProcessImageNameFn = BOOL(WINAPI*)(HANDLE, DWORD, wchar_t*, DWORD*);
+    static const auto query = reinterpret_cast<QueryFullProcessImageNameFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "QueryFullProcessImageNameW")));
+    if (!query) return L"";
+    win::Handle h(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
     if (!h) return L"";
-    HMODULE modules[255] = {};
-    DWORD needed = 0;
-    if (!EnumProcessModules(h.get(), modules, 255, &needed)) return L"";
     wchar_t buffer[MAX_PATH * 2] = {};
-    if (!GetModuleFileNameExW(h.get(), modules[0], buffer, static_cast<DWORD>(std::size(buffer))))
-        return L"";
-    return NormalizeImagePath(buffer);
+    DWORD size = static_cast<DWORD>(std::size(buffer));
+    if (!query(h.get(), 0, buffer, &size)) return L"";
+    return std::wstring(buffer, std::min<DWORD>(size, static_cast<DWORD>(std::size(buffer))));
+}
+
+}  // namespace
+
+std::wstring GetProcessImagePath(long pid) {
+    win::Handle h(OpenProcess(kQueryAndRead, FALSE, static_cast<DWORD>(pid)));
+    if (h) {
+        // Zero-filled: a call that succeeds with no modules leaves modules[0]
+        // null, which names the process's own image.
+        HMODULE modules[255] = {};
+        DWORD needed = 0;
+        wchar_t buffer[MAX_PATH * 2] = {};
+        if (EnumProcessModules(h.get(), modules, 255, &needed) &&
+            GetModuleFileNameExW(h.get(), modules[0], buffer, static_cast<DWORD>(std::size(buffer))))
+            return std::wstring(buffer, wcsnlen(buffer, std::size(buffer)));
+    }
+    return FullImageName(static_cast<DWORD>(pid));
+}
+
+std::wstring GetProcessPath(long pid) {
+    return NormalizeImagePath(GetProcessImagePath(pid));
 }
 
 std::wstring GetFileNameFromPath(const std::wstring& path) {

@@ -39,7 +39,13 @@ void RefreshProcessList(ui::ListView& list, ui::ImageList& icons, ProcessListOwn
 void RemoveExitedProcesses(ui::ListView& list);
 long FindProcessItemIndex(ui::ListView& list, long pid);
 
-std::wstring GetProcessPath(long pid);
+// The image path as the system reports it (its "\??\" and "\SystemRoot\"
+// forms included): the first module's file name, or, where the module
+// functions cannot read the process, QueryFullProcessImageNameW where the
+// system has it; empty when neither answers.  The one path reader of the
+// process list and the port list.
+std::wstring GetProcessImagePath(long pid);
+std::wstring GetProcessPath(long pid);  // GetProcessImagePath, normalised
 std::wstring NormalizeImagePath(std::wstring path);
 std::wstring GetFileNameFromPath(const std::wstring& path);
 std::wstring PtrToAnsiString(const char* p);

@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "netports/modProcessPorts2.h"
+
+#include <tlhelp32.h>
 #include "netports/tests/test_ports_window.h"
 #include "platform/vb/Runtime.h"
 #include "platform/vb/VbError.h"
@@ -479,6 +481,7 @@ TEST(HandleWalk, PendingDriverRequestsAreCancelledAndTheirBuffersOutliveThem) {
     ListPortsFromHandles(w.lvw, system);
     EXPECT_EQ(Rows(w.lvw), (std::vector<Row>{{L"TCP", 9002, 40000}}));
     EXPECT_TRUE(AllClosed(system));
+    system.CompleteLate();  // a request left parked would keep its handle out of later walks
 }
 
 TEST(HandleWalk, ABlockingNameQueryIsGivenUpAndTheWalkGoesOn) {
@@ -488,27 +491,82 @@ TEST(HandleWalk, ABlockingNameQueryIsGivenUpAndTheWalkGoesOn) {
     pipe.blockName = true;
     system.Add(40000, 0x10, pipe, kPipeAccess);
     system.Add(40000, 0x14, Device(L"\\Device\\Tcp", 1234));
-    system.Add(40001, 0x18, Device(L"\\Device\\Udp", 555), kPipeAccess);  // same kind as the blocking one
+    system.Add(40001, 0x18, Device(L"\\Device\\Udp", 555), kPipeAccess);  // same access as the blocking one
     system.Add(40002, 0x1C, Device(L"\\Device\\Udp", 556));
+    const std::vector<Row> all = {{L"UDP", 555, 40001}, {L"UDP", 556, 40002}, {L"TCP", 1234, 40000}};
     PortsWindow w;
     DWORD start = GetTickCount();
     ListPortsFromHandles(w.lvw, system);
     EXPECT_LT(Elapsed(start), 3000u);
-    EXPECT_EQ(Rows(w.lvw), (std::vector<Row>{{L"UDP", 556, 40002}, {L"TCP", 1234, 40000}}));
-    // Handles with the blocking one's access are passed over for the rest of the walk.
-    EXPECT_EQ(std::count(system.openedPids.begin(), system.openedPids.end(), ULONG_PTR{40001}), 0);
+    // Only the blocking handle itself is lost: no port hides behind it.
+    EXPECT_EQ(Rows(w.lvw), all);
 
     // The query returns in the end; the copy it held is closed then.
     system.ReleaseBlockedQueries();
     EXPECT_TRUE(AllClosed(system));
     EXPECT_TRUE(system.Errors().empty()) << system.Errors().front();
 
-    // The next walk starts a fresh query thread and finds everything.
     system.objects[0x10].blockName = false;
     ListPortsFromHandles(w.lvw, system);
-    EXPECT_EQ(Rows(w.lvw),
-              (std::vector<Row>{{L"UDP", 555, 40001}, {L"UDP", 556, 40002}, {L"TCP", 1234, 40000}}));
+    EXPECT_EQ(Rows(w.lvw), all);
     EXPECT_TRUE(AllClosed(system));
+}
+
+namespace {
+
+size_t ThreadCount() {
+    win::Handle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    size_t count = 0;
+    for (BOOL ok = Thread32First(snapshot.get(), &entry); ok; ok = Thread32Next(snapshot.get(), &entry))
+        count += entry.th32OwnerProcessID == GetCurrentProcessId();
+    return count;
+}
+
+}  // namespace
+
+TEST(HandleWalk, AQueryThatNeverReturnsKeepsThreadsAndHandlesFlatOverManyWalks) {
+    FakeSystem system;
+    FakeObject pipe;
+    pipe.name = L"\\Device\\NamedPipe\\x";
+    pipe.blockName = true;
+    system.Add(40000, 0x10, pipe, kPipeAccess);
+    FakeObject stuck = Device(L"\\Device\\Udp", 9001);
+    stuck.pending = Pending::Never;
+    system.Add(40000, 0x14, stuck);
+    system.Add(40001, 0x18, Device(L"\\Device\\Udp", 555), kPipeAccess);
+    const std::vector<Row> rows = {{L"UDP", 555, 40001}};
+    PortsWindow w;
+    ListPortsFromHandles(w.lvw, system);  // meets both for the first time
+    EXPECT_EQ(Rows(w.lvw), rows);
+    const size_t threads = ThreadCount();
+    const size_t handles = testsupport::CountOpenHandles();
+    EXPECT_EQ(system.OpenCount(), 1u);  // the copy the stuck query holds
+
+    for (int walk = 1; walk <= 10; ++walk) {  // (a SCOPED_TRACE here would start a thread of the test's own)
+        DWORD start = GetTickCount();
+        ListPortsFromHandles(w.lvw, system);
+        EXPECT_LT(Elapsed(start), 200u) << walk;  // neither handle is waited for again
+        EXPECT_EQ(Rows(w.lvw), rows) << walk;
+    }
+    EXPECT_EQ(ThreadCount(), threads);
+    EXPECT_EQ(testsupport::CountOpenHandles(), handles);
+    EXPECT_EQ(system.OpenCount(), 1u);
+
+    // Once the query returns, its worker closes the copy and ends, and the
+    // handle is asked again.
+    system.ReleaseBlockedQueries();
+    EXPECT_TRUE(AllClosed(system));
+    system.objects[0x10].blockName = false;
+    system.objects[0x14].pending = Pending::None;
+    system.CompleteLate();
+    ListPortsFromHandles(w.lvw, system);
+    EXPECT_EQ(Rows(w.lvw), (std::vector<Row>{{L"UDP", 555, 40001}, {L"UDP", 9001, 40000}}));
+    EXPECT_TRUE(AllClosed(system));
+    for (int i = 0; i < 200 && ThreadCount() >= threads; ++i) Sleep(10);
+    EXPECT_LT(ThreadCount(), threads);
+    EXPECT_TRUE(system.Errors().empty()) << system.Errors().front();
 }
 
 namespace {
@@ -528,6 +586,49 @@ public:
 };
 
 }  // namespace
+
+namespace {
+
+// Fails inside the walk: while reading the handle table, or while probing one
+// process's handles.
+class FailingSystem : public FakeSystem {
+public:
+    bool failTable = false;
+    ULONG_PTR failPid = 0;
+    NTSTATUS QuerySystemInformation(ULONG infoClass, void* buffer, ULONG length, ULONG* returned) override {
+        if (failTable) throw std::bad_alloc();
+        return FakeSystem::QuerySystemInformation(infoClass, buffer, length, returned);
+    }
+    HANDLE OpenProcess(DWORD access, DWORD pid) override {
+        if (pid == failPid) throw std::bad_alloc();
+        return FakeSystem::OpenProcess(access, pid);
+    }
+};
+
+}  // namespace
+
+TEST(PortsRefresh, AFailureInsideTheHandleWalkEndsThatRefreshAndNeverEscapes) {
+    ThrowingTables tables;  // the walk runs
+    for (bool inTable : {true, false}) {
+        SCOPED_TRACE(inTable ? "reading the table" : "probing a handle");
+        FailingSystem system;
+        system.Add(40000, 0x10, Device(L"\\Device\\Udp", 161));
+        system.Add(40002, 0x14, Device(L"\\Device\\Tcp", 80));
+        system.failTable = inTable;
+        system.failPid = inTable ? 0 : 40002;
+        PortsWindow w;
+        EXPECT_NO_THROW(ListPorts(w.lvw, tables, system));
+        EXPECT_EQ(w.lvw.Count(), 0);
+        EXPECT_EQ(w.lvw.ColumnWidth(3), 0);
+        EXPECT_TRUE(AllClosed(system));
+
+        system.failTable = false;
+        system.failPid = 0;
+        ListPorts(w.lvw, tables, system);
+        EXPECT_EQ(Rows(w.lvw), (std::vector<Row>{{L"TCP", 80, 40002}, {L"UDP", 161, 40000}}));
+        EXPECT_EQ(w.Shown(2, 2), L"161");
+    }
+}
 
 TEST(PortsRefresh, AnyErrorOfTheTablesFallsBackToTheHandleWalkOnTheSameList) {
     FakeSystem system;

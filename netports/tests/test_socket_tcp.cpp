@@ -1,4 +1,5 @@
 // TCP through clsProcessPorts on 127.0.0.1: client and server in this process.
+#include <algorithm>
 #include <numeric>
 
 #include "netports/tests/test_socket_support.h"
@@ -198,6 +199,70 @@ TEST(SocketTcp, ALookupCancelledByCloseOrDestructionReachesNobody) {
     EXPECT_EQ(closed.State(), S::sckClosed);
     EXPECT_TRUE(closedLog.events.empty());
     EXPECT_TRUE(destroyedLog.events.empty());
+}
+
+namespace {
+
+// Lookups that never run and a cancel as documented: success only for a
+// pending lookup, which then posts nothing.  (Wine's cancel answers success
+// for anything: the test above shows the buffers waiting for the completions
+// there.)
+std::vector<HANDLE> g_pending;
+HANDLE WSAAPI FakeStart(HWND, u_int, const char*, char*, int) {
+    static ULONG_PTR next = 0x7000;
+    g_pending.push_back(reinterpret_cast<HANDLE>(++next));
+    return g_pending.back();
+}
+int WSAAPI FakeCancel(HANDLE handle) {
+    auto it = std::find(g_pending.begin(), g_pending.end(), handle);
+    if (it == g_pending.end()) return SOCKET_ERROR;
+    g_pending.erase(it);
+    return 0;
+}
+
+}  // namespace
+
+TEST(SocketTcp, ALookupReallyCancelledFreesItsBufferAtOnce) {
+    const modProcessPorts::LookupCalls saved = modProcessPorts::Lookups();
+    modProcessPorts::Lookups() = {FakeStart, FakeCancel};
+    S closed;
+    closed.Connect(L"nowhere.example", 80);
+    EXPECT_EQ(closed.State(), S::sckResolvingHost);
+    closed.CloseSck();
+    auto destroyed = std::make_unique<S>();
+    destroyed->Connect(L"nowhere.example", 80);
+    EXPECT_EQ(destroyed->State(), S::sckResolvingHost);
+    destroyed.reset();
+    modProcessPorts::Lookups() = saved;
+    EXPECT_TRUE(g_pending.empty());
+    EXPECT_EQ(modProcessPorts::RetainedLookupCount(), 0);  // no completion will come for them
+}
+
+// A Bind that failed leaves its socket in the object; accepting a connection
+// into that object closes it instead of losing it.
+TEST(SocketTcp, AcceptIntoAnObjectWhoseBindFailedClosesTheSocketItHeld) {
+    TcpPair p;
+    S taken;
+    taken.Bind(0, std::wstring(L"127.0.0.1"));
+    SOCKET held = INVALID_SOCKET;
+    p.listener->Events.ConnectionRequest = [&](long id) {
+        p.server = std::make_unique<S>();
+        Attach(*p.server, p.serverLog);
+        ExpectRaises([&] { p.server->Bind(static_cast<int>(taken.LocalPort()), std::wstring(L"127.0.0.1")); },
+                     WSAEADDRINUSE, L"clsProcessPorts.BindInternal");
+        held = static_cast<SOCKET>(p.server->SocketHandle());
+        p.server->Accept(id);
+    };
+    ASSERT_TRUE(p.Connect());
+    ASSERT_NE(held, INVALID_SOCKET);
+    EXPECT_NE(static_cast<SOCKET>(p.server->SocketHandle()), held);
+    int type = 0, length = sizeof type;
+    EXPECT_EQ(getsockopt(held, SOL_SOCKET, SO_TYPE, reinterpret_cast<char*>(&type), &length), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAENOTSOCK);
+    EXPECT_FALSE(modProcessPorts::IsSocketRegistered(held));
+
+    p.client->SendData(std::wstring(L"ok"));
+    ASSERT_TRUE(Pump([&] { return p.server->BytesReceived() == 2; }));
 }
 
 // A refusal queued for a socket that was then closed must not reach the next
