@@ -185,6 +185,8 @@ void frmMain::CreateSidePanels() {
     lstModules = ui::CreateControl(picPopupForm[1], L"LISTBOX", L"",
                                    WS_VISIBLE | WS_VSCROLL | WS_HSCROLL | LBS_NOINTEGRALHEIGHT | LBS_NOTIFY, 60, 360,
                                    3450, 5700, 0, WS_EX_CLIENTEDGE);
+    modAutoSizeForm::SetTag(picPopupForm[1], L"MOVEH");
+    modAutoSizeForm::SetTag(lstModules, L"STRETCHV");
 }
 
 // ---- selection ----
