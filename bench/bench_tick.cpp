@@ -13,6 +13,7 @@
 
 #include "mainwindow/frmMain.h"
 #include "platform/vb/Runtime.h"
+#include "sysaccess/ProcessSnapshot.h"
 #include "sysaccess/clsCPUUsage.h"
 #include "tests/helpers/TestSupport.h"
 
@@ -77,7 +78,7 @@ int wmain(int argc, wchar_t** argv) {
 
     // Where a tick's time goes: the whole tick, and its parts on their own.
     const int rounds = 50;
-    double whole = 0, column = 0, query = 0, memory = 0, charts = 0, paint = 0;
+    double whole = 0, column = 0, query = 0, memory = 0, charts = 0, paint = 0, snapshot = 0;
     for (int i = 0; i < rounds; ++i) {
         double t = Now();
         f.tmrMonitor_Timer();
@@ -97,6 +98,9 @@ int wmain(int argc, wchar_t** argv) {
         f.GetMemoryLoadPercent();
         memory += Now() - t;
         t = Now();
+        sysaccess::TakeProcessSnapshot();
+        snapshot += Now() - t;
+        t = Now();
         f.ucDiagramCPU.NextPoint(50);
         f.ucDiagramMemory.NextPoint(50);
         charts += Now() - t;
@@ -109,6 +113,7 @@ int wmain(int argc, wchar_t** argv) {
     std::printf("  memory status (x2)    %8.3f\n", memory / rounds);
     std::printf("  both charts, drawing  %8.3f\n", charts / rounds);
     std::printf("  list refresh + rest   %8.3f  (whole minus the parts above)\n", other / rounds);
+    std::printf("    of which a process snapshot alone  %8.3f\n", snapshot / rounds);
     std::printf("  painting afterwards   %8.3f  (the charts and whatever else the tick invalidated)\n",
                 paint / rounds);
     std::fflush(stdout);

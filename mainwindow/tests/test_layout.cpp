@@ -63,72 +63,45 @@ protected:
 }  // namespace
 
 TEST_F(OwnWindow, EachTagFollowsTheWindowAndShrinkingBackRestoresThePlaces) {
+    // Tag -> left, top, width, height after 300 twips more width and 600 more height.
+    const std::map<std::wstring, RECT> grown{
+        {L"STRETCHH", {300, 600, 1800, 900}},      {L"STRETCHV", {300, 600, 1500, 1500}},
+        {L"STRETCHALL", {300, 600, 1800, 1500}},   {L"MOVEH", {600, 600, 1500, 900}},
+        {L"MOVEV", {300, 1200, 1500, 900}},        {L"N_MOVEV", {300, 1200, 1500, 900}},
+        {L"MOVEALL", {600, 1200, 1500, 900}},      {L"STRETCHVMOVEH", {600, 600, 1500, 1500}},
+        {L"STRETCHHMOVEV", {300, 1200, 1800, 900}}, {L"OTHER", {300, 600, 1500, 900}}};
     std::map<std::wstring, HWND> c;
-    for (const wchar_t* tag : {L"STRETCHH", L"STRETCHV", L"STRETCHALL", L"MOVEH", L"N_MOVEV", L"MOVEALL",
-                               L"STRETCHVMOVEH", L"STRETCHHMOVEV", L"OTHER"})
-        c[tag] = Child(tag, 300, 600, 1500, 900);
-    c[L"MOVEV"] = Child(L"MOVEV", 300, 600, 1500, 900, false);
+    for (auto& [tag, r] : grown) c[tag] = Child(tag, 300, 600, 1500, 900, tag != L"MOVEV");
     HWND untagged = ui::CreateControl(form_, L"STATIC", L"", WS_VISIBLE, 150, 150, 600, 600);
     modAutoSizeForm::LayoutRecords layout;
     modAutoSizeForm::ResizeControls(layout, form_, false, 0);
     EXPECT_EQ(layout.count, 10);
     EXPECT_EQ(layout.width, 800 * 15);
 
-    SizeWindow(form_, 820, 640);  // 300 twips wider, 600 higher
-    modAutoSizeForm::ResizeControls(layout, form_, false, 0);
-    auto is = [&](const wchar_t* tag, long l, long t, long w, long h) {
-        RECT r = Twips(c[tag]);
-        EXPECT_EQ(r.left, l) << tag;
-        EXPECT_EQ(r.top, t) << tag;
-        EXPECT_EQ(r.right - r.left, w) << tag;
-        EXPECT_EQ(r.bottom - r.top, h) << tag;
-    };
-    is(L"STRETCHH", 300, 600, 1800, 900);
-    is(L"STRETCHV", 300, 600, 1500, 1500);
-    is(L"STRETCHALL", 300, 600, 1800, 1500);
-    is(L"MOVEH", 600, 600, 1500, 900);
-    is(L"MOVEV", 300, 1200, 1500, 900);
-    is(L"N_MOVEV", 300, 1200, 1500, 900);
-    is(L"MOVEALL", 600, 1200, 1500, 900);
-    is(L"STRETCHVMOVEH", 600, 600, 1500, 1500);
-    is(L"STRETCHHMOVEV", 300, 1200, 1800, 900);
-    is(L"OTHER", 300, 600, 1500, 900);
-    EXPECT_EQ(Twips(untagged).left, 150);
-    EXPECT_FALSE(IsWindowVisible(c[L"N_MOVEV"])) << "hidden after any resize";
-    EXPECT_TRUE(IsWindowVisible(c[L"MOVEV"])) << "shown after any resize";
-    EXPECT_TRUE(IsWindowVisible(c[L"OTHER"]));
-
-    SizeWindow(form_, 800, 600);
-    modAutoSizeForm::ResizeControls(layout, form_, false, 0);
-    for (auto& [tag, w] : c) {
-        RECT r = Twips(w);
-        EXPECT_EQ(r.left, 300) << tag;
-        EXPECT_EQ(r.top, 600) << tag;
-        EXPECT_EQ(r.right - r.left, 1500) << tag;
-        EXPECT_EQ(r.bottom - r.top, 900) << tag;
+    for (SIZE s : {SIZE{820, 640}, SIZE{800, 600}}) {
+        SizeWindow(form_, s.cx, s.cy);
+        modAutoSizeForm::ResizeControls(layout, form_, false, 0);
+        for (auto& [tag, want] : grown) {
+            RECT r = Twips(c[tag]);
+            RECT expected = s.cx == 800 ? RECT{300, 600, 1500, 900} : want;
+            EXPECT_EQ(r.left, expected.left) << tag;
+            EXPECT_EQ(r.top, expected.top) << tag;
+            EXPECT_EQ(r.right - r.left, expected.right) << tag;
+            EXPECT_EQ(r.bottom - r.top, expected.bottom) << tag;
+            EXPECT_EQ(IsWindowVisible(c[tag]) != 0, tag != L"N_MOVEV") << tag;
+        }
     }
+    EXPECT_EQ(Twips(untagged).left, 150);
 
-    // A minimised window is left alone.
+    // A minimised window is left alone; mode 1 applies only the horizontal parts.
     ShowWindow(form_, SW_MINIMIZE);
     modAutoSizeForm::ResizeControls(layout, form_, false, 0);
     EXPECT_EQ(Twips(c[L"MOVEH"]).left, 300);
     ShowWindow(form_, SW_RESTORE);
-}
-
-TEST_F(OwnWindow, ModesApplyOneDirection) {
-    HWND all = Child(L"STRETCHALL", 300, 600, 1500, 900);
-    HWND moved = Child(L"MOVEALL", 300, 600, 1500, 900);
-    modAutoSizeForm::LayoutRecords layout;
-    modAutoSizeForm::ResizeControls(layout, form_, false, 1);
     SizeWindow(form_, 820, 640);
     modAutoSizeForm::ResizeControls(layout, form_, false, 1);
-    EXPECT_EQ(Twips(all).right - Twips(all).left, 1800);
-    EXPECT_EQ(Twips(all).bottom - Twips(all).top, 900);
-    EXPECT_EQ(Twips(moved).top, 600);
-    modAutoSizeForm::ResizeControls(layout, form_, false, 2);
-    EXPECT_EQ(Twips(all).bottom - Twips(all).top, 1500);
-    EXPECT_EQ(Twips(moved).top, 1200);
-    EXPECT_EQ(Twips(moved).left, 600);
+    EXPECT_EQ(Twips(c[L"MOVEALL"]).left, 600);
+    EXPECT_EQ(Twips(c[L"MOVEALL"]).top, 600);
 }
 
 TEST_F(OwnWindow, SizeHookTwiceIsOneHookAndComesOffOnce) {
