@@ -4,7 +4,8 @@
 // one's CPU time as a share of one core, and, when given the wineserver's
 // Unix process id, the server's share in the same window (the process list
 // and the snapshots are served by it).
-//   bench_monitor [processes=200] [seconds=60] [wineserver-unix-pid]
+//   bench_monitor [processes=200] [seconds=60] [wineserver-unix-pid] [Morvix's page=1]
+// Page 3 shows the system page with its two charts instead of the process list.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -166,6 +167,7 @@ int wmain(int argc, wchar_t** argv) {
     const int count = argc > 1 ? _wtoi(argv[1]) : 200;
     const int seconds = argc > 2 ? _wtoi(argv[2]) : 60;
     const long serverPid = argc > 3 ? _wtol(argv[3]) : 0;
+    const int page = argc > 4 ? _wtoi(argv[4]) : 1;
 
     std::vector<std::unique_ptr<Helper>> helpers;
     for (int i = 0; i < count; ++i) helpers.push_back(std::make_unique<Helper>());
@@ -183,6 +185,12 @@ int wmain(int argc, wchar_t** argv) {
         if (!morvix.Start(testsupport::TestBinDir() + L"\\Morvix.exe")) return 2;
         HWND w = WaitWindow(morvix.pi.dwProcessId, L" Velkaro  ", 60000);
         if (!w) return 3;
+        // Another page: the tab strip moves one tab right per arrow key.
+        HWND tab = FindWindowExW(w, nullptr, WC_TABCONTROLW, nullptr);
+        for (int i = 1; i < page; ++i) {
+            SendMessageW(tab, WM_KEYDOWN, VK_RIGHT, 0);
+            SendMessageW(tab, WM_KEYUP, VK_RIGHT, 0);
+        }
         Report("Morvix", Watch(morvix.pi.dwProcessId, w, seconds, serverPid), serverPid);
         PostMessageW(w, WM_CLOSE, 0, 0);
     }

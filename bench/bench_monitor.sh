@@ -3,7 +3,7 @@
 # taskmgr.exe measured the same way in the same run, with the share of the
 # prefix's wineserver in each window.  Needs a display (DISPLAY) and a 64-bit
 # build with its prefix.
-#   bench_monitor.sh <build-dir> [processes=200] [seconds=60]
+#   bench_monitor.sh <build-dir> [processes=200] [seconds=60] [Morvix's page=1]
 set -euo pipefail
 build=$(cd "$1" && pwd)
 export WINEPREFIX=${WINEPREFIX:-$build/wineprefix} WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -15,4 +15,4 @@ server=0
 for p in $(pgrep wineserver); do
     [[ $(readlink "/proc/$p/cwd" 2>/dev/null) == */$dir ]] && server=$p
 done
-"$wine" "$build/bin/bench_monitor.exe" "${2:-200}" "${3:-60}" "$server"
+"$wine" "$build/bin/bench_monitor.exe" "${2:-200}" "${3:-60}" "$server" "${4:-1}"

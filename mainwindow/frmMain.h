@@ -14,6 +14,7 @@
 #include "platform/ui/Form.h"
 #include "platform/ui/ListView.h"
 #include "mainwindow/modAutoSizeForm.h"
+#include "mainwindow/ucDiagram.h"
 #include "sysaccess/modEnumProcess.h"
 
 class clsCPUUsage;
@@ -53,6 +54,8 @@ enum : int {
     imgProcessComplateX = 441,
     lblProcessCompleteB = 442,
     cmdSetFocus = 450,
+    ucDiagramCPU = 180,
+    ucDiagramMemory = 181,
     tmrMonitor = 1,        // timers
     tmrPrcCPUUsage = 2,
 };
@@ -94,6 +97,7 @@ public:
     ui::ImageList ilsTrayIcon{16, 16};  // 101 pictures: image p + 1 shows p % CPU
     HICON picTrayIcon = nullptr;        // the picture the notification area shows
     modAutoSizeForm::LayoutRecords layout;  // records of the proportional layout
+    ucDiagram ucDiagramCPU, ucDiagramMemory;  // the system page's load histories
 
     // The last overall CPU percentage, 0..100 (set at load and by each tick).
     long lastCpuPercent = 0;
@@ -314,6 +318,7 @@ private:
     void LoadToolbarPictures();
     void SetTrayPicture(int image);  // image 1..101 of ilsTrayIcon
     void BuildTrayPictures();
+    void CreateCharts();  // frmMain_Charts.cpp
     void ResizeCharts();
     void UnloadOtherWindows();
 

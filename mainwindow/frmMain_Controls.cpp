@@ -59,8 +59,12 @@ void frmMain::Load() {
 
 void frmMain::Show() {
     Load();
+    const bool first = !shown_;
     shown_ = true;
     ShowWindow(hwnd_, SW_SHOW);
+    // Shown for the first time: the window lays its controls out (and takes
+    // its layout records) before it is painted.
+    if (first && !IsIconic(hwnd_)) vb::Try([&] { Form_Resize(); });
     UpdateWindow(hwnd_);
     SetForegroundWindow(hwnd_);
 }
@@ -152,6 +156,7 @@ void frmMain::CreateControls() {
     lvwSystemInfo.AddColumn(L"类型", 2646, ui::Align::Left);
     lvwSystemInfo.AddColumn(L"值", 10583, ui::Align::Left);
     modAutoSizeForm::SetTag(lvwSystemInfo.Hwnd(), L"STRETCHALL");
+    CreateCharts();
 
     // Status bar, and the version labels in the box over its last panel.
     staInformation = CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 0, 0,
@@ -306,5 +311,3 @@ void frmMain::tabMain_Click() {
     for (int i = 1; i <= 3; ++i) ShowWindow(picTab[i], i == tab ? SW_SHOW : SW_HIDE);
     vb::TrimWorkingSet();
 }
-
-void frmMain::ResizeCharts() {}

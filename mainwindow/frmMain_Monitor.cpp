@@ -183,7 +183,3 @@ void frmMain::SetTrayPicture(int image) {
     picTrayIcon = ilsTrayIcon.ExtractIcon(image - 1);
     trayPictureIndex_ = image;
 }
-
-void frmMain::FeedCharts(long /*cpu*/) {
-    // The charts and usage bars of the system page are drawn here once they exist.
-}

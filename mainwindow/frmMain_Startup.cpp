@@ -159,7 +159,17 @@ void frmMain::Form_Resize() {
     });
     vb::Try([&] {
         bool first = layout.count == 0;
-        modAutoSizeForm::ResizeControls(layout, hwnd_, false, 0);
+        // Pages and panels that are not on show are moved but not shown:
+        // the page switch and the panel step below would hide them again.
+        const int tab = TabCtrl_GetCurSel(tabMain) + 1;
+        auto staysHidden = [&](HWND c) {
+            for (int i = 1; i <= 3; ++i)
+                if (c == picTab[i]) return i != tab;
+            for (int i = 0; i <= 1; ++i)
+                if (c == picPopupForm[i]) return i != openPanel;
+            return false;
+        };
+        modAutoSizeForm::ResizeControls(layout, hwnd_, false, 0, staysHidden);
         if (first && layout.count) {
             referenceWidth = layout.width;
             referenceHeight = layout.height;
@@ -168,8 +178,9 @@ void frmMain::Form_Resize() {
     vb::Try([&] { LayoutStatusBar(); });
     vb::Try([&] { tabMain_Click(); });
     vb::Try([&] {
-        for (HWND panel : picPopupForm)
-            if (panel) ShowWindow(panel, SW_HIDE);
+        // Only the remembered panel ends visible; it is not hidden on the way.
+        for (int i = 0; i <= 1; ++i)
+            if (picPopupForm[i] && i != openPanel) ShowWindow(picPopupForm[i], SW_HIDE);
         if (openPanel >= 0) ShowWindow(picPopupForm[openPanel], SW_SHOW);
     });
     vb::Try([&] {

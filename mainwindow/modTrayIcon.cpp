@@ -1,5 +1,6 @@
 #include "mainwindow/modTrayIcon.h"
 
+#include <commctrl.h>
 #include <shellapi.h>
 
 #include "mainwindow/frmMain.h"
@@ -11,14 +12,16 @@ namespace modTrayIcon {
 namespace {
 
 NOTIFYICONDATAW g_record{};
-WNDPROC g_previousProc = nullptr;
+constexpr UINT_PTR kHookId = 0x5452;  // this module's subclass of the main window
+bool g_hooked = false;
 
 }  // namespace
 
 void AddTrayIcon(frmMain& form) {
     HWND hwnd = form.hWnd();
-    g_previousProc = reinterpret_cast<WNDPROC>(
-        SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TrayWindowProc)));
+    // A subclass: installing twice keeps one hook, and the size hook may come
+    // off before or after this one.
+    if (SetWindowSubclass(hwnd, TrayWindowProc, kHookId, 0)) g_hooked = true;
     g_record = NOTIFYICONDATAW{};
     g_record.cbSize = NOTIFYICONDATAW_V1_SIZE;
     g_record.hWnd = hwnd;
@@ -48,16 +51,16 @@ void RefreshTrayIcon() {
 void RemoveTrayIcon() {
     g_record.uFlags = 0;
     Shell_NotifyIconW(NIM_DELETE, &g_record);
-    if (g_previousProc) {
-        SetWindowLongPtrW(g_record.hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(g_previousProc));
-        g_previousProc = nullptr;
+    if (g_hooked) {
+        RemoveWindowSubclass(g_record.hWnd, TrayWindowProc, kHookId);
+        g_hooked = false;
     }
 }
 
 std::wstring CurrentTip() { return g_record.szTip; }
-bool Hooked() { return g_previousProc != nullptr; }
+bool Hooked() { return g_hooked; }
 
-LRESULT CALLBACK TrayWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK TrayWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
     if (msg == kCallbackMessage && (lParam == WM_LBUTTONUP || lParam == WM_RBUTTONUP)) {
         vb::Try([&] {
             frmMain& form = frmMain::Instance();
@@ -70,8 +73,11 @@ LRESULT CALLBACK TrayWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
         });
         return 0;
     }
-    if (!g_previousProc) return DefWindowProcW(hwnd, msg, wParam, lParam);
-    return CallWindowProcW(g_previousProc, hwnd, msg, wParam, lParam);
+    if (msg == WM_NCDESTROY && g_hooked) {
+        RemoveWindowSubclass(hwnd, TrayWindowProc, kHookId);
+        g_hooked = false;
+    }
+    return DefSubclassProc(hwnd, msg, wParam, lParam);
 }
 
 }  // namespace modTrayIcon

@@ -14,7 +14,8 @@ void AddTrayIcon(frmMain& form);
 void SetTrayTip(const std::wstring& text);
 void RefreshTrayIcon();
 void RemoveTrayIcon();
-LRESULT CALLBACK TrayWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+// The tray hook (a window subclass): the icon's clicks, the rest passed on.
+LRESULT CALLBACK TrayWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR id, DWORD_PTR data);
 
 // For the tests: the tip as last passed to the shell, and whether the hook is in.
 std::wstring CurrentTip();

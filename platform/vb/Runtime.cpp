@@ -287,11 +287,18 @@ bool DeleteSetting(const std::wstring& app, const std::wstring& section, const s
 
 namespace {
 
-int ScreenDpi(int axis) {
+int QueryScreenDpi(int axis) {
     HDC dc = ::GetDC(nullptr);
     int dpi = dc ? ::GetDeviceCaps(dc, axis) : 96;
     if (dc) ::ReleaseDC(nullptr, dc);
     return dpi > 0 ? dpi : 96;
+}
+
+// The screen's dots per inch are fixed for the session: asked once (every
+// twips conversion needs them, hundreds of times in a chart's redraw).
+int ScreenDpi(int axis) {
+    static const int x = QueryScreenDpi(LOGPIXELSX), y = QueryScreenDpi(LOGPIXELSY);
+    return axis == LOGPIXELSX ? x : y;
 }
 
 }  // namespace
