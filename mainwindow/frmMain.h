@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/ui/Form.h"
+#include "platform/win/Handle.h"
 #include "platform/ui/ListView.h"
 #include "mainwindow/modAutoSizeForm.h"
 #include "mainwindow/ucDiagram.h"
@@ -96,6 +97,7 @@ public:
     HWND fraProcessComplate = nullptr;
     ui::ImageList ilsTrayIcon{16, 16};  // 101 pictures: image p + 1 shows p % CPU
     HICON picTrayIcon = nullptr;        // the picture the notification area shows
+    void SetTrayPicture(int image);     // picTrayIcon = image 1..101 of ilsTrayIcon
     modAutoSizeForm::LayoutRecords layout;  // records of the proportional layout
     ucDiagram ucDiagramCPU, ucDiagramMemory;  // the system page's load histories
 
@@ -316,7 +318,6 @@ private:
     void OnInitMenuPopup(HMENU menu);                          // frmMain_ProcessList.cpp
     LRESULT OnNotify(NMHDR* hdr);
     void LoadToolbarPictures();
-    void SetTrayPicture(int image);  // image 1..101 of ilsTrayIcon
     void BuildTrayPictures();
     void CreateCharts();  // frmMain_Charts.cpp
     void ResizeCharts();
@@ -324,6 +325,7 @@ private:
 
     bool shown_ = false;
     int trayPictureIndex_ = 0;
+    std::vector<win::Icon> trayPictures_;  // the 101 pictures of ilsTrayIcon as icons, made once
     void FeedCharts(long cpu);
 
     bool initialized_ = false;

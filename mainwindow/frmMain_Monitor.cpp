@@ -170,16 +170,15 @@ void frmMain::BuildTrayPictures() {
                 if (inside) c = (15 - y) <= lit ? 0xFF00E000 : 0xFF004000;
                 px[y * 16 + x] = c;
             }
-        HICON icon = ui::IconFromPixels(16, px);
-        ilsTrayIcon.Add(L"cpu" + std::to_wstring(p), icon);
-        if (icon) DestroyIcon(icon);
+        win::Icon icon(ui::IconFromPixels(16, px));
+        ilsTrayIcon.Add(L"cpu" + std::to_wstring(p), icon.get());
+        // Each picture is made once here: the tick only points at one.
+        trayPictures_.emplace_back(ilsTrayIcon.ExtractIcon(ilsTrayIcon.Count() - 1));
     }
 }
 
 void frmMain::SetTrayPicture(int image) {
-    if (image < 1 || image > ilsTrayIcon.Count()) return;
-    if (trayPictureIndex_ == image && picTrayIcon) return;
-    if (picTrayIcon) DestroyIcon(picTrayIcon);
-    picTrayIcon = ilsTrayIcon.ExtractIcon(image - 1);
+    if (image < 1 || image > static_cast<int>(trayPictures_.size())) return;
+    picTrayIcon = trayPictures_[static_cast<size_t>(image - 1)].get();
     trayPictureIndex_ = image;
 }

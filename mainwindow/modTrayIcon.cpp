@@ -14,6 +14,13 @@ namespace {
 NOTIFYICONDATAW g_record{};
 constexpr UINT_PTR kHookId = 0x5452;  // this module's subclass of the main window
 bool g_hooked = false;
+bool g_added = false;  // the icon is in the notification area (as far as we know)
+
+// Sent to every top-level window when the shell (re)creates its task bar.
+UINT TaskbarCreatedMessage() {
+    static const UINT message = RegisterWindowMessageW(L"TaskbarCreated");
+    return message;
+}
 
 }  // namespace
 
@@ -30,6 +37,7 @@ void AddTrayIcon(frmMain& form) {
     g_record.uCallbackMessage = kCallbackMessage;
     g_record.uFlags = NIF_MESSAGE | NIF_ICON;
     Shell_NotifyIconW(NIM_ADD, &g_record);
+    g_added = true;
 }
 
 void SetTrayTip(const std::wstring& text) {
@@ -49,8 +57,11 @@ void RefreshTrayIcon() {
 }
 
 void RemoveTrayIcon() {
-    g_record.uFlags = 0;
-    Shell_NotifyIconW(NIM_DELETE, &g_record);
+    if (g_added) {
+        g_record.uFlags = 0;
+        Shell_NotifyIconW(NIM_DELETE, &g_record);
+        g_added = false;
+    }
     if (g_hooked) {
         RemoveWindowSubclass(g_record.hWnd, TrayWindowProc, kHookId);
         g_hooked = false;
@@ -58,6 +69,7 @@ void RemoveTrayIcon() {
 }
 
 std::wstring CurrentTip() { return g_record.szTip; }
+bool Added() { return g_added; }
 bool Hooked() { return g_hooked; }
 
 LRESULT CALLBACK TrayWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
@@ -72,6 +84,12 @@ LRESULT CALLBACK TrayWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
             }
         });
         return 0;
+    }
+    if (msg == TaskbarCreatedMessage() && msg != 0 && g_added) {
+        // The shell restarted and forgot the icon: add it again as it stands.
+        NOTIFYICONDATAW again = g_record;
+        again.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+        Shell_NotifyIconW(NIM_ADD, &again);
     }
     if (msg == WM_NCDESTROY && g_hooked) {
         RemoveWindowSubclass(hwnd, TrayWindowProc, kHookId);

@@ -17,8 +17,10 @@ void RemoveTrayIcon();
 // The tray hook (a window subclass): the icon's clicks, the rest passed on.
 LRESULT CALLBACK TrayWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR id, DWORD_PTR data);
 
-// For the tests: the tip as last passed to the shell, and whether the hook is in.
+// For the tests: the tip as last passed to the shell, whether the hook is in,
+// and whether the icon was added and not removed since.
 std::wstring CurrentTip();
 bool Hooked();
+bool Added();
 
 }  // namespace modTrayIcon

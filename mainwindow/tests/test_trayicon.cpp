@@ -1,0 +1,122 @@
+// The notification-area icon of the real main window: added, changed and
+// removed in the shell, its tip, its menu, the shell's restart, and a picture
+// changed many times without handles piling up.
+#include "test_listview_fixture.h"
+
+#include <shellapi.h>
+
+#include "mainwindow/modTrayIcon.h"
+#include "platform/ui/Icon.h"
+
+using namespace mwtest;
+using namespace frmMainMenu;
+
+namespace {
+
+// Whether the shell knows an icon (window, id 0): only a known icon can be modified.
+bool ShellHasIcon() {
+    NOTIFYICONDATAW probe{};
+    probe.cbSize = NOTIFYICONDATAW_V1_SIZE;
+    probe.hWnd = Form().Hwnd();
+    probe.uFlags = NIF_TIP;
+    wcscpy(probe.szTip, modTrayIcon::CurrentTip().c_str());
+    return Shell_NotifyIconW(NIM_MODIFY, &probe) != FALSE;
+}
+
+// The slot a new USER object takes: it climbs when objects are leaked.
+uintptr_t NextIconSlot() {
+    uint32_t px[16 * 16] = {};
+    HICON probe = ui::IconFromPixels(16, px);
+    uintptr_t slot = reinterpret_cast<uintptr_t>(probe) & 0xFFFF;
+    DestroyIcon(probe);
+    return slot;
+}
+
+bool g_menuSeen = false;
+void CALLBACK CloseTrayMenu(HWND, UINT, UINT_PTR id, DWORD) {
+    HWND menu = FindWindowW(L"#32768", nullptr);
+    if (!menu || !IsWindowVisible(menu)) return;
+    g_menuSeen = true;
+    KillTimer(nullptr, id);
+    EndMenu();
+}
+
+class TrayIcon : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Form();
+        StopTimers();
+        if (!modTrayIcon::Added()) modTrayIcon::AddTrayIcon(Form());
+    }
+};
+
+}  // namespace
+
+TEST_F(TrayIcon, AddedChangedAndRemovedOnceWithTheHook) {
+    ASSERT_TRUE(modTrayIcon::Added());
+    EXPECT_TRUE(ShellHasIcon());
+    EXPECT_TRUE(modTrayIcon::Hooked());
+
+    // The tip: 63 characters at most, always ended.
+    modTrayIcon::SetTrayTip(std::wstring(100, L'占'));
+    EXPECT_EQ(modTrayIcon::CurrentTip(), std::wstring(63, L'占'));
+    modTrayIcon::SetTrayTip(L"CPU 使用率: 7%");
+    EXPECT_EQ(modTrayIcon::CurrentTip(), L"CPU 使用率: 7%");
+
+    modTrayIcon::RemoveTrayIcon();
+    EXPECT_FALSE(ShellHasIcon());
+    EXPECT_FALSE(modTrayIcon::Hooked());
+    modTrayIcon::RemoveTrayIcon();  // a second removal changes nothing
+    EXPECT_FALSE(modTrayIcon::Hooked());
+    // Clicks no longer reach the icon's procedure once it is off.
+    const int before = Form().WindowState();
+    SendMessageW(Form().Hwnd(), modTrayIcon::kCallbackMessage, 0, WM_LBUTTONUP);
+    EXPECT_EQ(Form().WindowState(), before);
+
+    modTrayIcon::AddTrayIcon(Form());
+    EXPECT_TRUE(ShellHasIcon());
+    EXPECT_TRUE(modTrayIcon::Hooked());
+}
+
+TEST_F(TrayIcon, TheShellsRestartBringsTheIconBack) {
+    NOTIFYICONDATAW gone{};
+    gone.cbSize = NOTIFYICONDATAW_V1_SIZE;
+    gone.hWnd = Form().Hwnd();
+    ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &gone));  // the shell forgot it
+    ASSERT_FALSE(ShellHasIcon());
+    SendMessageW(Form().Hwnd(), RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+    EXPECT_TRUE(ShellHasIcon());
+}
+
+TEST_F(TrayIcon, RightClickOpensTheTrayMenuWithTheRightCaption) {
+    Form().SetWindowState(0);
+    ShowWindow(Form().Hwnd(), SW_SHOW);
+    g_menuSeen = false;
+    SetTimer(nullptr, 0, 50, CloseTrayMenu);
+    SendMessageW(Form().Hwnd(), modTrayIcon::kCallbackMessage, 0, WM_RBUTTONUP);
+    EXPECT_TRUE(g_menuSeen);
+    EXPECT_EQ(Form().MenuCaption(mnuTrayDisplay), L"隐藏窗口");
+    // Pointer moves and button downs change nothing.
+    for (LPARAM m : {WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_RBUTTONDOWN, WM_LBUTTONDBLCLK})
+        SendMessageW(Form().Hwnd(), modTrayIcon::kCallbackMessage, 0, m);
+    EXPECT_EQ(Form().WindowState(), 0);
+    EXPECT_TRUE(IsWindowVisible(Form().Hwnd()));
+}
+
+TEST_F(TrayIcon, TenThousandUpdatesLeaveNoObjectsBehind) {
+    const uintptr_t slot = NextIconSlot();
+    const size_t handles = testsupport::CountOpenHandles();
+    for (int i = 0; i < 100; ++i) Form().tmrMonitor_Timer();  // real ticks
+    // Every picture many times over; each shell call costs Wine ~3 ms, so
+    // one change in ten is also passed to the shell.
+    for (int i = 0; i < 10000; ++i) {
+        const int cpu = (i * 37) % 101;
+        Form().SetTrayPicture(cpu + 1);
+        if (i % 10) continue;
+        modTrayIcon::RefreshTrayIcon();
+        modTrayIcon::SetTrayTip(L"CPU 使用率: " + std::to_wstring(cpu) + L"%");
+        if (i % 500 == 0) vb::DoEvents();
+    }
+    EXPECT_LE(NextIconSlot(), slot + 16);
+    EXPECT_LE(testsupport::CountOpenHandles(), handles + 8);
+}
