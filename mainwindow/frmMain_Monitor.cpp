@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "mainwindow/frmMain.h"
+#include "platform/ui/Form.h"
 #include "platform/ui/Icon.h"
 #include "mainwindow/modTrayIcon.h"
 #include "platform/vb/Format.h"
@@ -184,6 +185,11 @@ void frmMain::SetTrayPicture(int image) {
     trayPictureIndex_ = image;
 }
 
-void frmMain::FeedCharts(long /*cpu*/) {
-    // The charts and usage bars of the system page are drawn here once they exist.
+void frmMain::FeedCharts(long cpu) {
+    // The charts of the system page take their points here once they exist;
+    // the usage bars and their frames' captions follow the same figures.
+    vb::Try([&] { DrawUsageBar(cpu, picCPUUsage); });
+    vb::Try([&] { ui::SetText(fraCPUUsage, L"CPU 使用率: " + std::to_wstring(cpu) + L"%"); });
+    vb::Try([&] { DrawUsageBar(GetMemoryLoadPercent(), picMemoryUsage); });
+    vb::Try([&] { ui::SetText(fraMemoryUsage, L"物理内存使用率: " + std::to_wstring(GetMemoryLoadPercent()) + L"%"); });
 }

@@ -13,6 +13,7 @@ constexpr const wchar_t* kForeProp = L"MorvixFore";
 constexpr const wchar_t* kBackProp = L"MorvixBack";
 constexpr const wchar_t* kBackBrushProp = L"MorvixBackBrush";
 constexpr const wchar_t* kContainerClass = L"MorvixContainer";
+constexpr int kFrameBoxId = 0xFFF0;  // the group box that draws a frame's edge and caption
 
 // Props hold colours + 1 so that 0 (black) is not "none".
 void SetColourProp(HWND w, const wchar_t* name, unsigned long ole) {
@@ -60,6 +61,15 @@ LRESULT CALLBACK ContainerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam
         }
         break;
     }
+    case WM_SETTEXT: {
+        LRESULT r = DefWindowProcW(hwnd, msg, wParam, lParam);
+        if (HWND box = GetDlgItem(hwnd, kFrameBoxId)) SetWindowTextW(box, reinterpret_cast<const wchar_t*>(lParam));
+        return r;
+    }
+    case WM_SIZE:
+        if (HWND box = GetDlgItem(hwnd, kFrameBoxId))
+            MoveWindow(box, 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE);
+        break;
     case WM_NCDESTROY: {
         if (HANDLE b = RemovePropW(hwnd, kBackBrushProp)) DeleteObject(b);
         RemovePropW(hwnd, kForeProp);
@@ -163,6 +173,16 @@ HWND CreateContainer(HWND parent, long left, long top, long width, long height, 
     RegisterContainerClass();
     return CreateControl(parent, kContainerClass, L"", WS_CLIPCHILDREN | WS_CLIPSIBLINGS | (visible ? WS_VISIBLE : 0),
                          left, top, width, height, id, exStyle);
+}
+
+HWND CreateFrame(HWND parent, const std::wstring& caption, long left, long top, long width, long height, int id) {
+    HWND frame = CreateContainer(parent, left, top, width, height, id);
+    if (!frame) return nullptr;
+    HWND box = CreateControl(frame, L"BUTTON", caption, WS_VISIBLE | BS_GROUPBOX, 0, 0, width, height, kFrameBoxId);
+    // Drawn under the frame's controls, which are created after it.
+    SetWindowPos(box, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    SetWindowTextW(frame, caption.c_str());
+    return frame;
 }
 
 void MoveControl(HWND control, long left, long top, long width, long height) {
