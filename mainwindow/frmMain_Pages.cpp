@@ -30,6 +30,7 @@ constexpr COLORREF kStripeUnlit = 0x808000;
 constexpr long kCleanRounds = 16;
 constexpr long kCleanProgressWidth = 3980;  // twips, the width of picCleanMemoryProgress
 constexpr size_t kCleanBlockChars = 80'000'000;
+constexpr UINT kQuiet = SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOREDRAW;
 
 // A 16-bit whole number as the language's Integer: halves to even, and a
 // value out of range is an overflow (error 6).
@@ -188,6 +189,24 @@ void frmMain::tabMain_Click() {
 void frmMain::cmdPortsRefresh_Click() {
     // The extended tables first; on any run-time error of theirs the handle
     // walk fills the same list (modProcessPorts2::ListPorts).
+    // One repaint for the whole refill, the clearing included.  The list is
+    // hidden meanwhile, without repainting anything: a visible list view keeps
+    // its scroll bars current row by row even with its redraw off (under Wine
+    // that is most of the time of a refill of a few hundred rows).
+    struct Batch {
+        ui::ListView& l;
+        bool hidden;
+        explicit Batch(ui::ListView& list) : l(list), hidden(IsWindowVisible(list.Hwnd()) != FALSE) {
+            if (hidden) SetWindowPos(l.Hwnd(), nullptr, 0, 0, 0, 0, kQuiet | SWP_HIDEWINDOW);
+            l.BeginUpdate();
+        }
+        ~Batch() {
+            l.EndUpdate();
+            if (!hidden) return;
+            SetWindowPos(l.Hwnd(), nullptr, 0, 0, 0, 0, kQuiet | SWP_SHOWWINDOW);
+            RedrawWindow(l.Hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
+        }
+    } batch(lvwPorts);
     if (pageSources.listPorts)
         pageSources.listPorts(lvwPorts);
     else
