@@ -13,7 +13,33 @@ constexpr const wchar_t* kForeProp = L"MorvixFore";
 constexpr const wchar_t* kBackProp = L"MorvixBack";
 constexpr const wchar_t* kBackBrushProp = L"MorvixBackBrush";
 constexpr const wchar_t* kContainerClass = L"MorvixContainer";
-constexpr int kFrameBoxId = 0xFFF0;  // the group box that draws a frame's edge and caption
+constexpr const wchar_t* kFrameProp = L"MorvixFrame";  // a container that draws a frame's edge and caption
+
+// The etched edge of a frame with its caption in the top line.
+void PaintFrame(HWND hwnd) {
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(hwnd, &ps);
+    RECT r;
+    GetClientRect(hwnd, &r);
+    HGDIOBJ oldFont = SelectObject(dc, DefaultFont());
+    std::wstring caption = GetText(hwnd);
+    SIZE text{};
+    GetTextExtentPoint32W(dc, caption.empty() ? L" " : caption.c_str(), caption.empty() ? 1 : static_cast<int>(caption.size()),
+                          &text);
+    RECT edge = r;
+    edge.top += text.cy / 2;
+    DrawEdge(dc, &edge, EDGE_ETCHED, BF_RECT);
+    if (!caption.empty()) {
+        SetBkMode(dc, OPAQUE);
+        SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
+        SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
+        const int x = MulDiv(text.cy, 1, 2) + 2;
+        RECT band{x - 2, 0, x + text.cx + 2, text.cy};
+        ExtTextOutW(dc, x, 0, ETO_OPAQUE, &band, caption.c_str(), static_cast<UINT>(caption.size()), nullptr);
+    }
+    SelectObject(dc, oldFont);
+    EndPaint(hwnd, &ps);
+}
 
 // Props hold colours + 1 so that 0 (black) is not "none".
 void SetColourProp(HWND w, const wchar_t* name, unsigned long ole) {
@@ -63,17 +89,23 @@ LRESULT CALLBACK ContainerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam
     }
     case WM_SETTEXT: {
         LRESULT r = DefWindowProcW(hwnd, msg, wParam, lParam);
-        if (HWND box = GetDlgItem(hwnd, kFrameBoxId)) SetWindowTextW(box, reinterpret_cast<const wchar_t*>(lParam));
+        if (GetPropW(hwnd, kFrameProp)) InvalidateRect(hwnd, nullptr, TRUE);
         return r;
     }
     case WM_SIZE:
-        if (HWND box = GetDlgItem(hwnd, kFrameBoxId))
-            MoveWindow(box, 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE);
+        if (GetPropW(hwnd, kFrameProp)) InvalidateRect(hwnd, nullptr, TRUE);  // the edge follows the size
+        break;
+    case WM_PAINT:
+        if (GetPropW(hwnd, kFrameProp)) {
+            PaintFrame(hwnd);
+            return 0;
+        }
         break;
     case WM_NCDESTROY: {
         if (HANDLE b = RemovePropW(hwnd, kBackBrushProp)) DeleteObject(b);
         RemovePropW(hwnd, kForeProp);
         RemovePropW(hwnd, kBackProp);
+        RemovePropW(hwnd, kFrameProp);
         break;
     }
     }
@@ -178,9 +210,7 @@ HWND CreateContainer(HWND parent, long left, long top, long width, long height, 
 HWND CreateFrame(HWND parent, const std::wstring& caption, long left, long top, long width, long height, int id) {
     HWND frame = CreateContainer(parent, left, top, width, height, id);
     if (!frame) return nullptr;
-    HWND box = CreateControl(frame, L"BUTTON", caption, WS_VISIBLE | BS_GROUPBOX, 0, 0, width, height, kFrameBoxId);
-    // Drawn under the frame's controls, which are created after it.
-    SetWindowPos(box, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    SetPropW(frame, kFrameProp, reinterpret_cast<HANDLE>(1));
     SetWindowTextW(frame, caption.c_str());
     return frame;
 }
