@@ -126,14 +126,4 @@ TEST_F(SystemInfo, ClassesThatCannotBeReadStillGiveTheirRowsOnce) {
     EXPECT_EQ(Labels(), kOneOfEach);
     for (int i = 1; i <= list.Count(); ++i) EXPECT_EQ(list.SubItem(i, 1), L"") << i;
     EXPECT_EQ(Icon(L"计算机名"), images.IndexOf(L"sysicon04"));
-
-    // Two operating systems give two groups; an empty option list no option row.
-    FakeWmi two;
-    two.classes[L"Win32_OperatingSystem"] = {Instance{{L"Caption", Scalar(L"A")}}, Instance{{L"Caption", Scalar(L"B")}}};
-    two.classes[L"Win32_ComputerSystem"] = {Instance{{L"SystemStartupOptions", Property{true, {}}}}};
-    modSystemInfo::ShowSystemInfo(list, images, two);
-    EXPECT_EQ(list.Count(), 8 + 1 + 4 + 1 + 4 + 1);
-    EXPECT_EQ(list.SubItem(1, 1), L"A");
-    EXPECT_EQ(list.SubItem(5, 1), L"B");
-    EXPECT_EQ(list.Text(list.Count()), L"") << "no option row";
 }
