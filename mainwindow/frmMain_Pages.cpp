@@ -6,6 +6,8 @@
 
 #include <cmath>
 #include <new>
+#include <stdexcept>
+#include <utility>
 
 #include "mainwindow/frmMain.h"
 #include "netports/modProcessPorts.h"
@@ -189,6 +191,7 @@ void frmMain::tabMain_Click() {
 void frmMain::cmdPortsRefresh_Click() {
     // The extended tables first; on any run-time error of theirs the handle
     // walk fills the same list (modProcessPorts2::ListPorts).
+    //
     // One repaint for the whole refill, the clearing included.  The list is
     // hidden meanwhile, without repainting anything: a visible list view keeps
     // its scroll bars current row by row even with its redraw off (under Wine
@@ -228,7 +231,7 @@ void frmMain::DrawUsageBar(long percent, HWND picture) {
         const long bottom = Int16(static_cast<double>(top) + step);
         const long right = Int16(80.0 + w);
         // The box (80, top)-(right, bottom) with both corners inside, in pixels.
-        RECT r{vb::TwipsToPixelsX(80) , vb::TwipsToPixelsY(top), vb::TwipsToPixelsX(right) + 1,
+        RECT r{vb::TwipsToPixelsX(80), vb::TwipsToPixelsY(top), vb::TwipsToPixelsX(right) + 1,
                vb::TwipsToPixelsY(bottom) + 1};
         HBRUSH brush = CreateSolidBrush(lit ? kStripeLit : kStripeUnlit);
         FillRect(dc, &r, brush);
