@@ -55,8 +55,18 @@ enum : int {
     imgProcessComplateX = 441,
     lblProcessCompleteB = 442,
     cmdSetFocus = 450,
-    ucDiagramCPU = 180,
-    ucDiagramMemory = 181,
+    ucDiagramCPU = 190,
+    ucDiagramMemory = 191,
+    // the system page (frmMain_Pages.cpp)
+    fraCPUUsage = 180,
+    picCPUUsage = 181,
+    fraMemoryUsage = 182,
+    picMemoryUsage = 183,
+    Picture1 = 184,
+    cmdCleanMemory = 185,
+    picCleanMemoryProgress = 186,
+    lblCleanMemoryProgress = 187,
+    lblCleanMemoryText = 188,
     tmrMonitor = 1,        // timers
     tmrPrcCPUUsage = 2,
 };
@@ -226,6 +236,31 @@ public:
     // True once the window was asked to close while a box or a wait ran.
     bool ClosePending() const;
 
+    // ---- tab pages, usage bars and memory clean-up (frmMain_Pages.cpp) ----
+    // The first-show markers: the Tag of tabs 2 and 3 ("Y" once shown).
+    std::wstring tabTag[4];
+    // The system page.
+    HWND fraCPUUsage = nullptr, picCPUUsage = nullptr;
+    HWND fraMemoryUsage = nullptr, picMemoryUsage = nullptr;
+    HWND Picture1 = nullptr, cmdCleanMemory = nullptr;
+    HWND picCleanMemoryProgress = nullptr, lblCleanMemoryProgress = nullptr, lblCleanMemoryText = nullptr;
+    ui::ImageList ilsSysIcon{16, 16};  // "sysicon01" .. "sysicon09"
+    void cmdPortsRefresh_Click();
+    void cmdCleanMemory_Click();
+    // Paints the 101 stripes of a usage bar (picCPUUsage, picMemoryUsage).
+    void DrawUsageBar(long percent, HWND picture);
+    // Selects tab 1..3 as a click on it does.
+    void SelectTab(int tab);
+    // What the pages read; the real calls by default, tests hand in their own.
+    struct PageSources {
+        std::function<void(ui::ListView&)> listPorts;        // modProcessPorts2::ListPorts
+        std::function<void(ui::ListView&, const ui::ImageList&)> showSystemInfo;  // modSystemInfo
+        std::function<void()> cleanMemoryRound;              // modCleanMemory::CleanMemory
+        std::function<std::wstring()> cleanMemoryBlock;      // 80,000,000 blanks; may throw bad_alloc
+    };
+    PageSources pageSources;
+    bool CleanMemoryRunning() const { return cleanMemoryRunning_; }
+
     // ---- module panel (filled on every row click) ----
     HWND lstModules = nullptr;
     HWND lblModules = nullptr;
@@ -322,6 +357,10 @@ private:
     void CreateCharts();  // frmMain_Charts.cpp
     void ResizeCharts();
     void UnloadOtherWindows();
+    void CreatePages();             // frmMain_Pages.cpp: the ports columns and the system page
+    void BuildSysIcons();           // frmMain_Pages.cpp
+    static void InitializeCom();    // frmMain_Pages.cpp: once for the UI thread
+    bool cleanMemoryRunning_ = false;
 
     bool shown_ = false;
     int trayPictureIndex_ = 0;

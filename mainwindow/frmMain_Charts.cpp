@@ -24,11 +24,9 @@ vb::PropertyBag ChartDesign(long gridTickVertical, long max) {
 }  // namespace
 
 void frmMain::CreateCharts() {
-    // Each chart sits in its frame at (1440, 255): the frames are at (120, 60)
-    // and (120, 3480) on the system page, so these are page positions.
-    ucDiagramCPU.Create(picTab[3], 120 + 1440, 60 + 255, 3975, 2910, ChartDesign(11, 110), frmMainIds::ucDiagramCPU);
-    ucDiagramMemory.Create(picTab[3], 120 + 1440, 3480 + 255, 3975, 2910, ChartDesign(10, 100),
-                           frmMainIds::ucDiagramMemory);
+    // Each chart sits in its frame, right of the frame's usage bar.
+    ucDiagramCPU.Create(fraCPUUsage, 1440, 255, 3975, 2910, ChartDesign(11, 110), frmMainIds::ucDiagramCPU);
+    ucDiagramMemory.Create(fraMemoryUsage, 1440, 255, 3975, 2910, ChartDesign(10, 100), frmMainIds::ucDiagramMemory);
 }
 
 // One grid column as wide as a grid band is high: the vertical band count
@@ -45,8 +43,14 @@ void frmMain::ResizeCharts() {
 }
 
 // The CPU chart gets 5 to 105 against its Max of 110, so the curve never
-// lies on an edge; the memory chart the load percentage against 100.
+// lies on an edge; the memory chart the load percentage against 100.  The
+// usage bars and their frames' captions follow the same figures.
 void frmMain::FeedCharts(long cpu) {
+    const long memory = GetMemoryLoadPercent();
     vb::Try([&] { ucDiagramCPU.NextPoint(cpu + 5); });
-    vb::Try([&] { ucDiagramMemory.NextPoint(GetMemoryLoadPercent()); });
+    vb::Try([&] { ucDiagramMemory.NextPoint(memory); });
+    vb::Try([&] { DrawUsageBar(cpu, picCPUUsage); });
+    vb::Try([&] { ui::SetText(fraCPUUsage, L"CPU 使用率: " + std::to_wstring(cpu) + L"%"); });
+    vb::Try([&] { DrawUsageBar(memory, picMemoryUsage); });
+    vb::Try([&] { ui::SetText(fraMemoryUsage, L"物理内存使用率: " + std::to_wstring(memory) + L"%"); });
 }

@@ -156,7 +156,8 @@ void frmMain::CreateControls() {
     lvwSystemInfo.AddColumn(L"类型", 2646, ui::Align::Left);
     lvwSystemInfo.AddColumn(L"值", 10583, ui::Align::Left);
     modAutoSizeForm::SetTag(lvwSystemInfo.Hwnd(), L"STRETCHALL");
-    CreateCharts();
+    CreatePages();
+    CreateCharts();  // inside the system page's frames
 
     // Status bar, and the version labels in the box over its last panel.
     staInformation = CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 0, 0,
@@ -306,8 +307,3 @@ LRESULT frmMain::OnNotify(NMHDR* hdr) {
     return 0;
 }
 
-void frmMain::tabMain_Click() {
-    int tab = TabCtrl_GetCurSel(tabMain) + 1;
-    for (int i = 1; i <= 3; ++i) ShowWindow(picTab[i], i == tab ? SW_SHOW : SW_HIDE);
-    vb::TrimWorkingSet();
-}

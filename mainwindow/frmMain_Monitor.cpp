@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "mainwindow/frmMain.h"
+#include "platform/ui/Form.h"
 #include "platform/ui/Icon.h"
 #include "mainwindow/modTrayIcon.h"
 #include "platform/vb/Format.h"

@@ -49,6 +49,7 @@ void frmMain::Form_Initialize() {
                                                  ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
         InitCommonControlsEx(&icc);
     });
+    vb::Try([] { InitializeCom(); });
     const std::wstring temp = TempFolder();
     if (vb::CommandLineArgs() == L"/updatemdb") {
         // A failing copy (no file, target in use) leaves the old knowledge base.

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "mainwindow/frmMain.h"
+#include "platform/ui/Canvas.h"
 #include "platform/ui/Icon.h"
 #include "mainwindow/frmMain_MenuIds.h"
 #include "platform/ui/Form.h"
@@ -45,68 +46,15 @@ bool Disabled(const ButtonState& s) { return s.colour == kDisabled; }
 
 // ---- pictures: drawn at start-up, 24 x 24 with an alpha channel ----
 
-struct Canvas {
+using ui::Arc;
+using ui::Circle;
+using ui::Polygon;
+using ui::Rect;
+using ui::Stroke;
+struct Canvas : ui::Canvas {
     static constexpr int kSize = 24;
-    std::array<uint32_t, kSize * kSize> px{};  // 0xAARRGGBB, straight alpha
-
-    // Paints colour where inside(x, y) holds, weighted by 4 x 4 samples per pixel.
-    void Fill(uint32_t rgb, const std::function<bool(double, double)>& inside) {
-        for (int y = 0; y < kSize; ++y)
-            for (int x = 0; x < kSize; ++x) {
-                int hits = 0;
-                for (int sy = 0; sy < 4; ++sy)
-                    for (int sx = 0; sx < 4; ++sx)
-                        if (inside(x + (sx + 0.5) / 4, y + (sy + 0.5) / 4)) ++hits;
-                if (hits) Blend(px[static_cast<size_t>(y * kSize + x)], rgb, hits / 16.0);
-            }
-    }
-    static void Blend(uint32_t& dst, uint32_t rgb, double a) {
-        double da = (dst >> 24) / 255.0;
-        double oa = a + da * (1 - a);
-        auto ch = [&](int shift) {
-            double s = (rgb >> shift) & 0xFF, d = (dst >> shift) & 0xFF;
-            return static_cast<uint32_t>(std::lround((s * a + d * da * (1 - a)) / oa)) << shift;
-        };
-        dst = (static_cast<uint32_t>(std::lround(oa * 255)) << 24) | ch(16) | ch(8) | ch(0);
-    }
+    Canvas() : ui::Canvas(kSize) {}
 };
-
-auto Circle(double cx, double cy, double r) {
-    return [=](double x, double y) { return (x - cx) * (x - cx) + (y - cy) * (y - cy) <= r * r; };
-}
-auto Rect(double l, double t, double r, double b) {
-    return [=](double x, double y) { return x >= l && x < r && y >= t && y < b; };
-}
-// A stroke of width w from (x0, y0) to (x1, y1) with round ends.
-auto Stroke(double x0, double y0, double x1, double y1, double w) {
-    return [=](double x, double y) {
-        double dx = x1 - x0, dy = y1 - y0;
-        double t = ((x - x0) * dx + (y - y0) * dy) / (dx * dx + dy * dy);
-        t = t < 0 ? 0 : t > 1 ? 1 : t;
-        double px = x0 + t * dx - x, py = y0 + t * dy - y;
-        return px * px + py * py <= w * w / 4;
-    };
-}
-auto Polygon(std::vector<std::pair<double, double>> p) {
-    return [p = std::move(p)](double x, double y) {
-        bool in = false;
-        for (size_t i = 0, j = p.size() - 1; i < p.size(); j = i++)
-            if ((p[i].second > y) != (p[j].second > y) &&
-                x < (p[j].first - p[i].first) * (y - p[i].second) / (p[j].second - p[i].second) + p[i].first)
-                in = !in;
-        return in;
-    };
-}
-// The part of a ring between two angles (degrees, clockwise from three o'clock).
-auto Arc(double cx, double cy, double r0, double r1, double from, double to) {
-    return [=](double x, double y) {
-        double d2 = (x - cx) * (x - cx) + (y - cy) * (y - cy);
-        if (d2 < r0 * r0 || d2 > r1 * r1) return false;
-        double a = std::atan2(y - cy, x - cx) * 180 / 3.14159265358979;
-        if (a < 0) a += 360;
-        return from <= to ? a >= from && a <= to : a >= from || a <= to;
-    };
-}
 
 // A sheet of paper with a folded corner, the base of the file pictures.
 void Sheet(Canvas& c) {
@@ -158,7 +106,7 @@ Canvas Picture(const std::wstring& key) {
     return c;
 }
 
-HICON IconOf(const Canvas& c) { return ui::IconFromPixels(Canvas::kSize, c.px.data()); }
+HICON IconOf(const Canvas& c) { return c.ToIcon(); }
 
 // ---- the button window ----
 

@@ -13,6 +13,33 @@ constexpr const wchar_t* kForeProp = L"MorvixFore";
 constexpr const wchar_t* kBackProp = L"MorvixBack";
 constexpr const wchar_t* kBackBrushProp = L"MorvixBackBrush";
 constexpr const wchar_t* kContainerClass = L"MorvixContainer";
+constexpr const wchar_t* kFrameProp = L"MorvixFrame";  // a container that draws a frame's edge and caption
+
+// The etched edge of a frame with its caption in the top line.
+void PaintFrame(HWND hwnd) {
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(hwnd, &ps);
+    RECT r;
+    GetClientRect(hwnd, &r);
+    HGDIOBJ oldFont = SelectObject(dc, DefaultFont());
+    std::wstring caption = GetText(hwnd);
+    SIZE text{};
+    GetTextExtentPoint32W(dc, caption.empty() ? L" " : caption.c_str(), caption.empty() ? 1 : static_cast<int>(caption.size()),
+                          &text);
+    RECT edge = r;
+    edge.top += text.cy / 2;
+    DrawEdge(dc, &edge, EDGE_ETCHED, BF_RECT);
+    if (!caption.empty()) {
+        SetBkMode(dc, OPAQUE);
+        SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
+        SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
+        const int x = MulDiv(text.cy, 1, 2) + 2;
+        RECT band{x - 2, 0, x + text.cx + 2, text.cy};
+        ExtTextOutW(dc, x, 0, ETO_OPAQUE, &band, caption.c_str(), static_cast<UINT>(caption.size()), nullptr);
+    }
+    SelectObject(dc, oldFont);
+    EndPaint(hwnd, &ps);
+}
 
 // Props hold colours + 1 so that 0 (black) is not "none".
 void SetColourProp(HWND w, const wchar_t* name, unsigned long ole) {
@@ -61,10 +88,25 @@ LRESULT CALLBACK ContainerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam
         }
         break;
     }
+    case WM_SETTEXT: {
+        LRESULT r = DefWindowProcW(hwnd, msg, wParam, lParam);
+        if (GetPropW(hwnd, kFrameProp)) InvalidateRect(hwnd, nullptr, TRUE);
+        return r;
+    }
+    case WM_SIZE:
+        if (GetPropW(hwnd, kFrameProp)) InvalidateRect(hwnd, nullptr, TRUE);  // the edge follows the size
+        break;
+    case WM_PAINT:
+        if (GetPropW(hwnd, kFrameProp)) {
+            PaintFrame(hwnd);
+            return 0;
+        }
+        break;
     case WM_NCDESTROY: {
         if (HANDLE b = RemovePropW(hwnd, kBackBrushProp)) DeleteObject(b);
         RemovePropW(hwnd, kForeProp);
         RemovePropW(hwnd, kBackProp);
+        RemovePropW(hwnd, kFrameProp);
         break;
     }
     }
@@ -164,6 +206,14 @@ HWND CreateContainer(HWND parent, long left, long top, long width, long height, 
     RegisterContainerClass();
     return CreateControl(parent, kContainerClass, L"", WS_CLIPCHILDREN | WS_CLIPSIBLINGS | (visible ? WS_VISIBLE : 0),
                          left, top, width, height, id, exStyle);
+}
+
+HWND CreateFrame(HWND parent, const std::wstring& caption, long left, long top, long width, long height, int id) {
+    HWND frame = CreateContainer(parent, left, top, width, height, id);
+    if (!frame) return nullptr;
+    SetPropW(frame, kFrameProp, reinterpret_cast<HANDLE>(1));
+    SetWindowTextW(frame, caption.c_str());
+    return frame;
 }
 
 void MoveControl(HWND control, long left, long top, long width, long height) {

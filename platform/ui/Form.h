@@ -47,6 +47,10 @@ HWND CreateControl(HWND parent, const wchar_t* windowClass, const std::wstring& 
 HWND CreateContainer(HWND parent, long left, long top, long width, long height, int id = 0,
                      bool visible = true, DWORD exStyle = 0);
 
+// A frame: a container with a group-box edge and caption, holding controls
+// placed relative to it.  Setting its text (SetText) rewrites the caption.
+HWND CreateFrame(HWND parent, const std::wstring& caption, long left, long top, long width, long height, int id = 0);
+
 // Moves a control to a twips rectangle within its container.
 void MoveControl(HWND control, long left, long top, long width, long height);
 RECT ControlRectTwips(HWND control);  // left, top, right, bottom in twips within its parent

@@ -10,6 +10,7 @@
 //   --exit-after MS  exit by itself after MS milliseconds
 // Exits when the event "MorvixTestChildExit_<pid>" is set, with exit code 7.
 #include <winsock2.h>
+#include <ws2tcpip.h>
 #include <windows.h>
 
 #include <cstdlib>
@@ -40,6 +41,11 @@ SOCKET ListenLoopback(int type, volatile LONG* port) {
     int len = sizeof a;
     getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
     if (port) *port = ntohs(a.sin_port);
+    // Wine keeps a socket's Unix descriptor in its server until the process
+    // itself needs it, and names a port's owner only by the descriptors the
+    // process holds: asking an IP option brings it into this process.
+    int ttl = 0, ttlLength = sizeof ttl;
+    getsockopt(s, IPPROTO_IP, IP_TTL, reinterpret_cast<char*>(&ttl), &ttlLength);
     return s;
 }
 
