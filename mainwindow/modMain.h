@@ -10,6 +10,9 @@ extern dao::DatabasePtr g_dbUser;      // App.Path\userdb.mdb, exclusive; null w
 extern dao::RecordsetPtr g_rsMain;     // scratch record set for g_dbMain, released after each query
 extern dao::RecordsetPtr g_rsUser;     // scratch record set for g_dbUser, released after each query
 
+// The password of db.mdb (the connect string's ";pwd=").
+inline constexpr const wchar_t* kDatabasePassword = L"tqvnal527184wodrk";
+
 int Main();
 
 }  // namespace modMain
