@@ -205,7 +205,8 @@ void frmDownload::Load() {
     if (hwnd_ || running_) return;  // a loaded window (or one still winding down) is not loaded again
     RegisterProgressClass();
     RECT r{0, 0, vb::TwipsToPixelsX(kClientWidth), vb::TwipsToPixelsY(kClientHeight)};
-    const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+    // No clipping of children: the group box paints its inside only through the form.
+    const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU;
     const DWORD exStyle = WS_EX_TOOLWINDOW;
     AdjustWindowRectEx(&r, style, FALSE, exStyle);
     if (!CreateForm(kClassName, kCaption, style, exStyle, r.right - r.left, r.bottom - r.top)) return;

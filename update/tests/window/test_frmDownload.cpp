@@ -275,6 +275,24 @@ TEST_F(UpdateWindow, ACutOffKnowledgeBaseIsReportedOnceAndNeverHandedOver) {
     EXPECT_EQ(toolClosed, 0);
 }
 
+TEST_F(UpdateWindow, AHelperThatCannotBeWrittenIsReportedAndTheToolKeepsRunning) {
+    ServeVersion("4.12.20080509\n2009-06-01\n");
+    // A folder where the helper should go: writing it fails.
+    const std::wstring helper = TempFolder() + frmDownload::kRelaunchName;
+    DeleteFileW(helper.c_str());
+    ASSERT_TRUE(CreateDirectoryW(helper.c_str(), nullptr));
+    testsupport::MessageBoxAnswerer answers({IDYES, IDOK});
+    frmDownload::Instance().Load();
+    bool closed = testsupport::PumpUntil([] { return !frmDownload::Instance().Loaded(); }, 10000);
+    RemoveDirectoryW(helper.c_str());
+    ASSERT_TRUE(closed);
+    auto boxes = ToolBoxes(answers);
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[1].text, L"无法写出重启程序 tmp_Quenlo.exe，数据库未更新。  ");
+    EXPECT_EQ(toolClosed, 0);
+    EXPECT_EQ(GetFileAttributesW((TempFolder() + frmDownload::kPendingDatabaseName).c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
 TEST_F(UpdateWindow, NewKnowledgeBaseIsInstalledByTheRelaunchedProgram) {
     ServeVersion("4.12.20080509\r\n2009-06-01\r\n");
     testsupport::TempDir made(L"mx made");
