@@ -233,6 +233,8 @@ public:
     void mnuProcessCopyName_Click();
     void mnuProcessCopyPath_Click();
     void ShowFileProperties(const std::wstring& path, HWND window);
+    // ---- update (frmMain_Update.cpp) ----
+    void mnuHelpUpdate_Click();
     // True once the window was asked to close while a box or a wait ran.
     bool ClosePending() const;
 
@@ -338,6 +340,7 @@ private:
     void RegisterActionCommands();       // frmMain_Actions.cpp
     void RegisterMenuCommands();         // frmMain_Commands.cpp
     void ToggleSettingBox(int menuId, HWND box);
+    void RegisterUpdateCommands();       // frmMain_Update.cpp
     void CreateToolbar();                // frmMain_Toolbar.cpp
     void ClearToolbarHover();            // frmMain_Toolbar.cpp
     void HookToolbarClearing();          // frmMain_Toolbar.cpp: movement over the list and status bar

@@ -9,6 +9,7 @@
 #include "platform/vb/Runtime.h"
 #include "platform/vb/VbError.h"
 #include "sysaccess/clsCPUUsage.h"
+#include "update/frmDownload.h"
 
 using namespace frmMainIds;
 using namespace frmMainMenu;
@@ -182,6 +183,7 @@ void frmMain::CreateControls() {
     RegisterProcessListCommands();
     RegisterActionCommands();
     RegisterMenuCommands();
+    RegisterUpdateCommands();
     HookToolbarClearing();
 }
 
@@ -222,7 +224,9 @@ void frmMain::SetCheckValue(HWND box, int value) {
 bool frmMain::AutoKillOn() const { return chkAntiVirus && ui::GetCheck(chkAntiVirus) == 1; }
 
 void frmMain::UnloadOtherWindows() {
-    // frmAbout, frmHelp and frmDownload, in that order, once they exist.
+    // frmAbout, frmHelp and frmDownload, in that order (unloading the update
+    // window stops its download).
+    vb::Try([] { frmDownload::Instance().Unload(); });
 }
 
 LRESULT frmMain::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {

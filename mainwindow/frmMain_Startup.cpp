@@ -27,7 +27,6 @@ constexpr const wchar_t* kApp = L"Morvix";
 constexpr const wchar_t* kSection = L"Setting";
 constexpr const wchar_t* kRunKey = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
 constexpr const wchar_t* kRunValue = L"Morvix_AutoRun_Hide";
-constexpr const wchar_t* kDatabasePassword = L"tqvnal527184wodrk";
 constexpr const wchar_t* kCipherKey = L"46120573";
 
 std::wstring RunValueData() {
@@ -57,7 +56,7 @@ void frmMain::Form_Initialize() {
     }
     vb::Try([] {
         modMain::g_dbMain = dao::DBEngine::OpenDatabase(vb::AppPath() + L"\\db.mdb", true, false,
-                                                        std::wstring(L";pwd=") + kDatabasePassword);
+                                                        std::wstring(L";pwd=") + modMain::kDatabasePassword);
     });
     vb::Try([] { modMain::g_dbUser = dao::DBEngine::OpenDatabase(vb::AppPath() + L"\\userdb.mdb", true, false); });
     modEnDeCryption::g_cipherKey = kCipherKey;

@@ -31,6 +31,14 @@ DWORD WINAPI Sleeper(void*) {
     for (;;) Sleep(1000);
 }
 
+// Wine keeps a socket's Unix descriptor in its server until the process
+// itself needs it, and names a port's owner only by the descriptors the
+// process holds: asking an IP option brings it into this process.
+void ClaimDescriptor(SOCKET s) {
+    int ttl = 0, ttlLength = sizeof ttl;
+    getsockopt(s, IPPROTO_IP, IP_TTL, reinterpret_cast<char*>(&ttl), &ttlLength);
+}
+
 SOCKET ListenLoopback(int type, volatile LONG* port) {
     SOCKET s = socket(AF_INET, type, type == SOCK_STREAM ? IPPROTO_TCP : IPPROTO_UDP);
     sockaddr_in a{};
@@ -41,11 +49,7 @@ SOCKET ListenLoopback(int type, volatile LONG* port) {
     int len = sizeof a;
     getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
     if (port) *port = ntohs(a.sin_port);
-    // Wine keeps a socket's Unix descriptor in its server until the process
-    // itself needs it, and names a port's owner only by the descriptors the
-    // process holds: asking an IP option brings it into this process.
-    int ttl = 0, ttlLength = sizeof ttl;
-    getsockopt(s, IPPROTO_IP, IP_TTL, reinterpret_cast<char*>(&ttl), &ttlLength);
+    ClaimDescriptor(s);
     return s;
 }
 
@@ -100,6 +104,8 @@ int wmain(int argc, wchar_t** argv) {
         int len = sizeof a;
         getsockname(c, reinterpret_cast<sockaddr*>(&a), &len);
         g_shared->tcpPeerPort = ntohs(a.sin_port);
+        ClaimDescriptor(c);
+        ClaimDescriptor(s);
         sockets.push_back(c);
         sockets.push_back(s);
     }
