@@ -77,22 +77,23 @@ bool RunValueExists() {
                         nullptr) == ERROR_SUCCESS;
 }
 
+struct ChildSearch {
+    int id;
+    HWND found;
+};
+
+BOOL CALLBACK MatchChildId(HWND w, LPARAM p) {
+    auto* s = reinterpret_cast<ChildSearch*>(p);
+    if (GetDlgCtrlID(w) == s->id) {
+        s->found = w;
+        return FALSE;
+    }
+    return TRUE;
+}
+
 HWND ChildById(HWND top, int id) {
-    struct Search {
-        int id;
-        HWND found;
-    } s{id, nullptr};
-    EnumChildWindows(
-        top,
-        [](HWND w, LPARAM p) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(p);
-            if (GetDlgCtrlID(w) == s->id) {
-                s->found = w;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&s));
+    ChildSearch s{id, nullptr};
+    EnumChildWindows(top, MatchChildId, reinterpret_cast<LPARAM>(&s));
     return s.found;
 }
 
