@@ -3,7 +3,7 @@
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 host=$root/build/host      # native, portable code only, sanitizers
 win64=$root/build/win64    # 64-bit Windows: what the tests run
-win32=$root/build/win32    # 32-bit Windows: the deliverables
+win32=$root/build/win32    # 32-bit Windows: the deliverables (and their tests where 32-bit runs)
 jobs=$(nproc)
 
 configure_windows() {  # $1 folder, $2 toolchain, extra cmake args...
@@ -23,8 +23,11 @@ build_win64() {
   cmake --build "$win64" -j "$jobs" "$@"
 }
 
+# Tests on here too: every test and benchmark compiles for both pointer sizes,
+# and where the kernel runs 32-bit code they run from this build as well.
+# Pass --target <name>... to build only those.
 build_win32() {
-  configure_windows "$win32" toolchain-i686-mingw.cmake -DBUILD_TESTING=OFF
+  configure_windows "$win32" toolchain-i686-mingw.cmake -DBUILD_TESTING=ON
   cmake --build "$win32" -j "$jobs" "$@"
 }
 
@@ -100,5 +103,9 @@ start_wine_session() {
 
 stop_wine_session() {
   wineserver -k 2>/dev/null || true
-  [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null || true
+  if [[ -n $xvfb_pid ]]; then
+    kill "$xvfb_pid" 2>/dev/null || true
+    wait "$xvfb_pid" 2>/dev/null || true
+    xvfb_pid=""
+  fi
 }
