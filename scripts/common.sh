@@ -73,6 +73,8 @@ wine_loader() {
 }
 
 xvfb_pid=""
+keeper_pid=""
+keeper_fifo=""
 start_wine_session() {
   # $1: the prefix; $2: "own-display" keeps the user's DISPLAY when there is one.
   export WINEPREFIX=$1 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -98,11 +100,28 @@ start_wine_session() {
   local loader
   loader=$(wine_loader)
   "$loader" cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
+  # Wine's desktop process (explorer.exe /desktop, started just now on
+  # /dev/null) ends a second after its last client; the next program with a
+  # window starts it again on that program's output, and CTest then waits for
+  # the pipe until the whole suite is done (minutes).  A client that stays for
+  # the session, on /dev/null, keeps the first desktop process alive.
+  keeper_fifo=$(mktemp -u "${TMPDIR:-/tmp}/morvix-desktop.XXXXXX")
+  mkfifo "$keeper_fifo"
+  sleep 86400 >"$keeper_fifo" &
+  keeper_pid=$!
+  "$loader" cmd.exe <"$keeper_fifo" >/dev/null 2>&1 &
   trap stop_wine_session EXIT
 }
 
 stop_wine_session() {
   wineserver -k 2>/dev/null || true
+  if [[ -n $keeper_pid ]]; then
+    kill "$keeper_pid" 2>/dev/null || true
+    wait "$keeper_pid" 2>/dev/null || true
+    keeper_pid=""
+  fi
+  [[ -n $keeper_fifo ]] && rm -f "$keeper_fifo"
+  keeper_fifo=""
   if [[ -n $xvfb_pid ]]; then
     kill "$xvfb_pid" 2>/dev/null || true
     wait "$xvfb_pid" 2>/dev/null || true
