@@ -114,22 +114,21 @@ HWND WaitWindow(DWORD pid, const wchar_t* caption, DWORD ms) {
     return nullptr;
 }
 
+BOOL CALLBACK KeepLargestListRows(HWND w, LPARAM p) {
+    wchar_t cls[32] = {};
+    GetClassNameW(w, cls, 32);
+    if (wcscmp(cls, WC_LISTVIEWW) == 0 && IsWindowVisible(w)) {
+        int n = static_cast<int>(SendMessageW(w, LVM_GETITEMCOUNT, 0, 0));
+        auto* best = reinterpret_cast<int*>(p);
+        if (n > *best) *best = n;
+    }
+    return TRUE;
+}
+
 // The largest row count among the list views of a window (read across processes).
 int ListRows(HWND top) {
     int rows = 0;
-    EnumChildWindows(
-        top,
-        [](HWND w, LPARAM p) -> BOOL {
-            wchar_t cls[32] = {};
-            GetClassNameW(w, cls, 32);
-            if (wcscmp(cls, WC_LISTVIEWW) == 0 && IsWindowVisible(w)) {
-                int n = static_cast<int>(SendMessageW(w, LVM_GETITEMCOUNT, 0, 0));
-                auto* best = reinterpret_cast<int*>(p);
-                if (n > *best) *best = n;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&rows));
+    EnumChildWindows(top, KeepLargestListRows, reinterpret_cast<LPARAM>(&rows));
     return rows;
 }
 

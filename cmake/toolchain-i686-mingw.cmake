@@ -13,6 +13,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 
 # Every .exe runs alone: no libgcc/libstdc++/winpthread DLLs beside it.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+# DLLs too: an i686 DLL otherwise imports libgcc_s_dw2-1.dll (the DWARF unwinder),
+# which is nowhere beside it, and fails to load.
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++")
 
 # Tests and tools of the build run under Wine.
 set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_CURRENT_LIST_DIR}/wine-run.sh")

@@ -3,7 +3,7 @@
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 host=$root/build/host      # native, portable code only, sanitizers
 win64=$root/build/win64    # 64-bit Windows: what the tests run
-win32=$root/build/win32    # 32-bit Windows: the deliverables
+win32=$root/build/win32    # 32-bit Windows: the deliverables (and their tests where 32-bit runs)
 jobs=$(nproc)
 
 configure_windows() {  # $1 folder, $2 toolchain, extra cmake args...
@@ -23,8 +23,11 @@ build_win64() {
   cmake --build "$win64" -j "$jobs" "$@"
 }
 
+# Tests on here too: every test and benchmark compiles for both pointer sizes,
+# and where the kernel runs 32-bit code they run from this build as well.
+# Pass --target <name>... to build only those.
 build_win32() {
-  configure_windows "$win32" toolchain-i686-mingw.cmake -DBUILD_TESTING=OFF
+  configure_windows "$win32" toolchain-i686-mingw.cmake -DBUILD_TESTING=ON
   cmake --build "$win32" -j "$jobs" "$@"
 }
 
@@ -70,6 +73,8 @@ wine_loader() {
 }
 
 xvfb_pid=""
+keeper_pid=""
+keeper_fifo=""
 start_wine_session() {
   # $1: the prefix; $2: "own-display" keeps the user's DISPLAY when there is one.
   export WINEPREFIX=$1 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -95,10 +100,31 @@ start_wine_session() {
   local loader
   loader=$(wine_loader)
   "$loader" cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
+  # Wine's desktop process (explorer.exe /desktop, started just now on
+  # /dev/null) ends a second after its last client; the next program with a
+  # window starts it again on that program's output, and CTest then waits for
+  # the pipe until the whole suite is done (minutes).  A client that stays for
+  # the session, on /dev/null, keeps the first desktop process alive.
+  keeper_fifo=$(mktemp -u "${TMPDIR:-/tmp}/morvix-desktop.XXXXXX")
+  mkfifo "$keeper_fifo"
+  sleep 86400 >"$keeper_fifo" &
+  keeper_pid=$!
+  "$loader" cmd.exe <"$keeper_fifo" >/dev/null 2>&1 &
   trap stop_wine_session EXIT
 }
 
 stop_wine_session() {
   wineserver -k 2>/dev/null || true
-  [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null || true
+  if [[ -n $keeper_pid ]]; then
+    kill "$keeper_pid" 2>/dev/null || true
+    wait "$keeper_pid" 2>/dev/null || true
+    keeper_pid=""
+  fi
+  [[ -n $keeper_fifo ]] && rm -f "$keeper_fifo"
+  keeper_fifo=""
+  if [[ -n $xvfb_pid ]]; then
+    kill "$xvfb_pid" 2>/dev/null || true
+    wait "$xvfb_pid" 2>/dev/null || true
+    xvfb_pid=""
+  fi
 }

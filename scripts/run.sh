@@ -2,18 +2,27 @@
 # Builds Morvix and runs it under Wine: on your display, or on a private Xvfb
 # display when there is none.  Arguments are passed to Morvix ("/h").
 # The 32-bit program runs where the kernel executes 32-bit code; elsewhere the
-# 64-bit build of the same sources runs.
+# 64-bit build of the same sources runs.  Returns when Morvix exits, with its
+# exit code.
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
 "$root/scripts/setup.sh"
 if can_run_win32; then
-  build_win32 Morvix knowledge_files
-  start_wine_session "$win32/wineprefix" own-display
-  exec_dir=$win32/bin
+  build=$win32
+  build_win32 --target Morvix knowledge_files
 else
-  build_win64 Morvix knowledge_files
-  start_wine_session "$win64/wineprefix" own-display
-  exec_dir=$win64/bin
+  build=$win64
+  echo "run: this kernel does not run 32-bit programs: running the 64-bit build"
+  build_win64 --target Morvix knowledge_files
 fi
-if [[ -n $xvfb_pid ]]; then set_window_management N; else set_window_management Y; fi
-"$root/cmake/wine-run.sh" "$exec_dir/Morvix.exe" "$@"
+start_wine_session "$build/wineprefix" own-display
+if [[ -n $xvfb_pid ]]; then
+  set_window_management N
+  echo "run: no display here: Morvix runs on the private X display $DISPLAY (Xvfb, 1280x1024)"
+  echo "run:   screenshot: DISPLAY=$DISPLAY import -window root shot.png"
+  echo "run:   or attach any X client or viewer to DISPLAY=$DISPLAY; Wine prefix: $WINEPREFIX"
+  echo "run: this script keeps running until Morvix exits"
+else
+  set_window_management Y
+fi
+"$root/cmake/wine-run.sh" "$build/bin/Morvix.exe" "$@"

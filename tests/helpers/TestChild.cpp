@@ -2,7 +2,7 @@
 //   --threads N      spin N busy threads that advance the shared counter (default 0)
 //   --idle-threads N start N threads that only sleep
 //   --priority P     idle|below|normal|above|high
-//   --load-dll PATH  LoadLibrary PATH
+//   --load-dll PATH  LoadLibrary PATH (exit code 3 when it fails to load)
 //   --tcp            listen on a TCP port of 127.0.0.1 (port in shared memory)
 //   --udp            bind a UDP port of 127.0.0.1
 //   --pair           also connect a TCP client to the listener (an established pair)
@@ -13,6 +13,7 @@
 #include <ws2tcpip.h>
 #include <windows.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cwchar>
 #include <vector>
@@ -78,7 +79,15 @@ int wmain(int argc, wchar_t** argv) {
                       : p == L"above" ? ABOVE_NORMAL_PRIORITY_CLASS
                       : p == L"high" ? HIGH_PRIORITY_CLASS : NORMAL_PRIORITY_CLASS;
             SetPriorityClass(GetCurrentProcess(), cls);
-        } else if (a == L"--load-dll") LoadLibraryW(next());
+        } else if (a == L"--load-dll") {
+            // A DLL that does not load (a missing import) ends the child before it is
+            // ready, so a test never mistakes it for a module list that lacks it.
+            const wchar_t* path = next();
+            if (!LoadLibraryW(path)) {
+                std::fwprintf(stderr, L"TestChild: cannot load %ls (error %lu)\n", path, GetLastError());
+                return 3;
+            }
+        }
         else if (a == L"--tcp") tcp = true;
         else if (a == L"--udp") udp = true;
         else if (a == L"--pair") pair = tcp = true;

@@ -1,6 +1,7 @@
 #include "tests/helpers/TestSupport.h"
 
 #include <atomic>
+#include <cstdio>
 
 #include "tests/helpers/TestChildShared.h"
 
@@ -56,7 +57,13 @@ bool Child::WaitReady(DWORD ms) {
             if (mapping_) view_ = MapViewOfFile(mapping_.get(), FILE_MAP_READ, 0, 0, 0);
         }
         if (view_ && static_cast<TestChildShared*>(view_)->ready) return true;
-        if (WaitForSingleObject(process_.get(), 0) == WAIT_OBJECT_0) return false;
+        if (WaitForSingleObject(process_.get(), 0) == WAIT_OBJECT_0) {
+            DWORD code = 0;
+            GetExitCodeProcess(process_.get(), &code);
+            std::fprintf(stderr, "TestChild %lu ended before it was ready (exit code %lu)\n",
+                         static_cast<unsigned long>(pid_), static_cast<unsigned long>(code));
+            return false;
+        }
         Sleep(10);
     }
     return false;

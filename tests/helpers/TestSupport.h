@@ -38,7 +38,9 @@ public:
 
     DWORD Pid() const { return pid_; }
     HANDLE Process() const { return process_.get(); }
-    bool WaitReady(DWORD ms = 10000);
+    // A process start under Wine takes milliseconds, but seconds on a loaded
+    // machine: the default margin is generous.  False at once when it ended.
+    bool WaitReady(DWORD ms = 30000);
     LONG64 Counter() const;
     long TcpPort() const;
     long UdpPort() const;
