@@ -88,6 +88,8 @@ public:
     void PopupMenu(HMENU menu);
     int WindowState() const;
     void Unload();
+    // Takes the notification icon's hook and the size hook off, in that order.
+    void RemoveWindowHooks();
 
     // ---- controls (public: the other windows and the tests read them) ----
     ui::ListView lvwProcess;

@@ -5,8 +5,6 @@
 
 #include "mainwindow/frmMain.h"
 #include "mainwindow/frmMain_MenuIds.h"
-#include "mainwindow/modAutoSizeForm.h"
-#include "mainwindow/modTrayIcon.h"
 #include "platform/ui/Form.h"
 #include "platform/vb/Runtime.h"
 #include "platform/vb/VbError.h"
@@ -76,11 +74,10 @@ void frmMain::mnuTrayDisplay_Click() {
 }
 
 void frmMain::mnuTrayExit_Click() {
-    // The icon's hook was installed last and goes first; each step runs even
-    // when the one before failed.  Unload closes the window at once from the
-    // outermost loop, or, inside a box or a wait, once that has returned.
-    vb::Try([] { modTrayIcon::RemoveTrayIcon(); });
-    vb::Try([&] { modAutoSizeForm::UnhookForm(hwnd_); });
+    // Each step runs even when the one before failed.  Unload closes the
+    // window at once from the outermost loop, or, inside a box or a wait,
+    // once that has returned.
+    RemoveWindowHooks();
     vb::Try([&] { UnloadOtherWindows(); });
     vb::Try([&] { Unload(); });
 }

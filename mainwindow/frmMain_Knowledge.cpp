@@ -149,12 +149,6 @@ bool ReplaceUserEntry(const std::wstring& name, const std::wstring& description,
 
 // ---- texts ----
 
-std::wstring TrimSpaces(const std::wstring& s) {
-    size_t a = s.find_first_not_of(L' ');
-    if (a == std::wstring::npos) return L"";
-    return s.substr(a, s.find_last_not_of(L' ') - a + 1);
-}
-
 bool EndsWithExe(const std::wstring& name) {
     return name.size() >= 4 && _wcsicmp(name.c_str() + name.size() - 4, L".exe") == 0;
 }
@@ -482,7 +476,7 @@ void frmMain::cmdPrcAdd_Click() {
         return;
     }
     const std::wstring name = ui::GetText(txtPrcName), description = ui::GetText(txtPrcDescription);
-    const bool noName = TrimSpaces(name).empty(), noDescription = TrimSpaces(description).empty();
+    const bool noName = vb::Trim(name).empty(), noDescription = vb::Trim(description).empty();
     if (noName || noDescription) {
         if (noName) ui::SetForeColor(txtPrcName, kBlue), ui::SetText(txtPrcName, kFillIn);
         if (noDescription) ui::SetForeColor(txtPrcDescription, kBlue), ui::SetText(txtPrcDescription, kFillIn);
@@ -516,7 +510,7 @@ void frmMain::cmdPrcEdit_Click() {
     }
     const std::wstring name = ui::GetText(txtPrcName), description = ui::GetText(txtPrcDescription);
     auto empty = [](const std::wstring& text) {
-        std::wstring t = TrimSpaces(text);
+        std::wstring t = vb::Trim(text);
         return t.empty() || t == kFillIn;
     };
     const bool noName = empty(name), noDescription = empty(description);

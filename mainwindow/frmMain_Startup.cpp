@@ -211,9 +211,15 @@ void frmMain::Form_Resize() {
     vb::TrimWorkingSet();
 }
 
-void frmMain::Form_Unload(int& /*cancel*/) {
+// The notification icon's hook was installed last and comes off first, then
+// the size hook; each does nothing once it is off.
+void frmMain::RemoveWindowHooks() {
     vb::Try([] { modTrayIcon::RemoveTrayIcon(); });
     vb::Try([&] { modAutoSizeForm::UnhookForm(hwnd_); });
+}
+
+void frmMain::Form_Unload(int& /*cancel*/) {
+    RemoveWindowHooks();
     vb::Try([&] { UnloadOtherWindows(); });
 }
 

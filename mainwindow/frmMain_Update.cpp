@@ -2,24 +2,18 @@
 // update window needs of the main window to end the tool for a relaunch.
 #include "mainwindow/frmMain.h"
 #include "mainwindow/frmMain_MenuIds.h"
-#include "mainwindow/modAutoSizeForm.h"
-#include "mainwindow/modTrayIcon.h"
 #include "platform/vb/Runtime.h"
 #include "platform/vb/VbError.h"
 #include "update/frmDownload.h"
 
 void frmMain::RegisterUpdateCommands() {
     commands_[frmMainMenu::mnuHelpUpdate] = [this] { mnuHelpUpdate_Click(); };
-    // Before the relaunch the hooks come off in the reverse order of their
-    // installation, then the windows go through the main window's own close.
+    // Before the relaunch the hooks come off, then the windows go through the
+    // main window's own close.
     frmDownload::Instance().closeTool = [] {
-        vb::Try([] { modTrayIcon::RemoveTrayIcon(); });
-        vb::Try([] {
-            if (frmMain::Exists()) modAutoSizeForm::UnhookForm(frmMain::Instance().Hwnd());
-        });
-        vb::Try([] {
-            if (frmMain::Exists()) frmMain::Instance().Unload();
-        });
+        if (!frmMain::Exists()) return;
+        frmMain::Instance().RemoveWindowHooks();
+        vb::Try([] { frmMain::Instance().Unload(); });
     };
 }
 

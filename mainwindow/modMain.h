@@ -11,9 +11,7 @@ using modEnumProcess::g_dbMain;
 using modEnumProcess::g_dbUser;
 using modEnumProcess::g_rsMain;
 using modEnumProcess::g_rsUser;
-
-// The password of db.mdb (the connect string's ";pwd=").
-inline constexpr const wchar_t* kDatabasePassword = L"tqvnal527184wodrk";
+using modEnumProcess::kDatabasePassword;
 
 int Main();
 

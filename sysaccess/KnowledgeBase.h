@@ -13,4 +13,7 @@ extern dao::DatabasePtr g_dbUser;   // App.Path\userdb.mdb, exclusive; null when
 extern dao::RecordsetPtr g_rsMain;  // scratch record set for g_dbMain, released after each query
 extern dao::RecordsetPtr g_rsUser;  // scratch record set for g_dbUser, released after each query
 
+// The password of db.mdb (the connect string's ";pwd=").
+inline constexpr const wchar_t* kDatabasePassword = L"tqvnal527184wodrk";
+
 }  // namespace modEnumProcess

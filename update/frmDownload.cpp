@@ -9,12 +9,13 @@
 #include <iterator>
 #include <vector>
 
-#include "mainwindow/modMain.h"
 #include "platform/dao/dao.h"
+#include "platform/vb/Format.h"
 #include "platform/vb/Runtime.h"
 #include "platform/vb/VbError.h"
 #include "platform/win/Handle.h"
 #include "platform/win/Text.h"
+#include "sysaccess/KnowledgeBase.h"
 #include "update/modDownload.h"
 
 using namespace frmDownloadIds;
@@ -60,12 +61,6 @@ std::vector<std::wstring> SplitLines(const std::wstring& text) {
     }
     if (!line.empty()) lines.push_back(line);
     return lines;
-}
-
-std::wstring Trim(const std::wstring& s) {
-    size_t a = s.find_first_not_of(L" \t");
-    if (a == std::wstring::npos) return L"";
-    return s.substr(a, s.find_last_not_of(L" \t") - a + 1);
 }
 
 // One or more whole numbers joined by ".".
@@ -142,7 +137,7 @@ long frmDownload::CompareVersions(const std::wstring& a, const std::wstring& b) 
 }
 
 long frmDownload::DateValue(const std::wstring& text) {
-    std::wstring s = Trim(text);
+    std::wstring s = vb::Trim(text, L" \t");
     long parts[3] = {};
     int n = 0;
     size_t i = 0;
@@ -184,7 +179,7 @@ bool frmDownload::IsCompleteDatabase(const std::wstring& path) {
     if (size == 0 || size % kJetPageSize != 0) return false;
     bool ok = vb::Try([&] {
         dao::DatabasePtr db =
-            dao::DBEngine::OpenDatabase(path, true, true, std::wstring(L";pwd=") + modMain::kDatabasePassword);
+            dao::DBEngine::OpenDatabase(path, true, true, std::wstring(L";pwd=") + modEnumProcess::kDatabasePassword);
         for (const std::wstring& table : db->TableNames()) {
             dao::RecordsetPtr rs = db->OpenRecordset(L"SELECT * FROM " + table);
             while (!rs->EOF_()) rs->MoveNext();
@@ -381,11 +376,11 @@ frmDownload::Check frmDownload::CheckForUpdate() {
 
     std::wstring local;
     vb::Try([&] {
-        modMain::g_rsMain = vb::Deref(modMain::g_dbMain).OpenRecordset(L"SELECT * FROM Version");
-        modMain::g_rsMain->MoveFirst();
-        local = modMain::g_rsMain->Fields(L"Version").value_or(L"");
+        modEnumProcess::g_rsMain = vb::Deref(modEnumProcess::g_dbMain).OpenRecordset(L"SELECT * FROM Version");
+        modEnumProcess::g_rsMain->MoveFirst();
+        local = modEnumProcess::g_rsMain->Fields(L"Version").value_or(L"");
     });
-    modMain::g_rsMain.reset();
+    modEnumProcess::g_rsMain.reset();
     // A missing or unreadable local version counts as older than any.
     Check result = DateValue(local) < DateValue(RemoteDBVersion) ? Check::NewDatabase : Check::UpToDate;
     if (CompareVersions(RemoteVersion, L"4.12.20080509") > 0) result = Check::NewProgram;
@@ -513,8 +508,8 @@ void frmDownload::Disconnected(long& /*ID*/) {
         std::ifstream in(std::filesystem::path(TempDir + kVersionFileName), std::ios::binary);
         std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         std::vector<std::wstring> lines = SplitLines(win::FromAnsi(bytes));
-        RemoteVersion = lines.size() > 0 ? Trim(lines[0]) : L"";
-        RemoteDBVersion = lines.size() > 1 ? Trim(lines[1]) : L"";
+        RemoteVersion = lines.size() > 0 ? vb::Trim(lines[0], L" \t") : L"";
+        RemoteDBVersion = lines.size() > 1 ? vb::Trim(lines[1], L" \t") : L"";
         versionRead_ = true;  // ends the wait of CheckForUpdate
         break;
     }

@@ -14,15 +14,6 @@ namespace {
 int g_ticks = 0;
 void CALLBACK CountTick(HWND, UINT, UINT_PTR, DWORD) { ++g_ticks; }
 
-// Enter as the keyboard gives it: through the system's input queue.
-void PressEnter() {
-    INPUT keys[2]{};
-    keys[0].type = keys[1].type = INPUT_KEYBOARD;
-    keys[0].ki.wVk = keys[1].ki.wVk = VK_RETURN;
-    keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
-    SendInput(2, keys, sizeof(INPUT));
-}
-
 // When the box opens: the main window is asked to close, and 300 ms later
 // Enter is pressed in the box.  A watchdog thread answers "No" after 8 s, so a
 // box that cannot be answered fails the test instead of hanging it.
@@ -30,7 +21,7 @@ HWND g_box = nullptr;
 void CALLBACK PressEnterInBox(HWND box, UINT, UINT_PTR id, DWORD) {
     KillTimer(box, id);
     SetForegroundWindow(box);
-    PressEnter();
+    testsupport::PressKey(VK_RETURN);
 }
 LRESULT CALLBACK OnBoxOpen(int code, WPARAM wParam, LPARAM lParam) {
     if (code == HCBT_ACTIVATE && !g_box) {

@@ -8,46 +8,6 @@
 #include "mainwindow/frmMain_MenuIds.h"
 #include "tests/helpers/TestSupport.h"
 
-namespace {
-
-struct BoxSearch {
-    DWORD pid;
-    HWND found;
-};
-
-BOOL CALLBACK FindBoxOf(HWND w, LPARAM p) {
-    auto* s = reinterpret_cast<BoxSearch*>(p);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(w, &pid);
-    wchar_t cls[16] = {}, title[16] = {};
-    GetClassNameW(w, cls, 16);
-    GetWindowTextW(w, title, 16);
-    if (pid == s->pid && IsWindowVisible(w) && wcscmp(cls, L"#32770") == 0 && wcscmp(title, L"提示") == 0) {
-        s->found = w;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-HWND WaitBox(DWORD pid, DWORD ms) {
-    for (DWORD start = GetTickCount(); GetTickCount() - start < ms; Sleep(20)) {
-        BoxSearch s{pid, nullptr};
-        EnumWindows(FindBoxOf, reinterpret_cast<LPARAM>(&s));
-        if (s.found) return s.found;
-    }
-    return nullptr;
-}
-
-void PressEnter() {
-    INPUT keys[2] = {};
-    keys[0].type = keys[1].type = INPUT_KEYBOARD;
-    keys[0].ki.wVk = keys[1].ki.wVk = VK_RETURN;
-    keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
-    SendInput(2, keys, sizeof(INPUT));
-}
-
-}  // namespace
-
 TEST(TrayExit, ExitInsideAnOpenBoxWaitsForTheBoxAndEndsWithCodeZero) {
     ASSERT_EQ(FindWindowW(nullptr, frmMain::kCaption), nullptr) << "another Morvix window is open";
     std::wstring exe = testsupport::TestBinDir() + L"\\Morvix.exe";
@@ -72,7 +32,7 @@ TEST(TrayExit, ExitInsideAnOpenBoxWaitsForTheBoxAndEndsWithCodeZero) {
 
     // F11 opens "替换成功！"; exit is chosen while that box is up.
     PostMessageW(main, WM_COMMAND, MAKEWPARAM(frmMainMenu::mnuSettingTaskmgr1, 0), 0);
-    HWND box = WaitBox(pi.dwProcessId, 10000);
+    HWND box = testsupport::WaitForBoxOf(pi.dwProcessId, 10000);
     ASSERT_NE(box, nullptr);
     PostMessageW(main, WM_COMMAND, MAKEWPARAM(frmMainMenu::mnuTrayExit, 0), 0);
     Sleep(500);
@@ -82,7 +42,7 @@ TEST(TrayExit, ExitInsideAnOpenBoxWaitsForTheBoxAndEndsWithCodeZero) {
 
     // Answered by the keyboard, as a user does.
     SetForegroundWindow(box);
-    PressEnter();
+    testsupport::PressKey(VK_RETURN);
     for (DWORD start = GetTickCount(); IsWindow(box) && GetTickCount() - start < 5000;) Sleep(20);
     ASSERT_FALSE(IsWindow(box)) << "Enter answers the box";
     DWORD code = 1234;

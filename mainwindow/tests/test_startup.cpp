@@ -78,25 +78,7 @@ bool RunValueExists() {
                         nullptr) == ERROR_SUCCESS;
 }
 
-struct ChildSearch {
-    int id;
-    HWND found;
-};
-
-BOOL CALLBACK MatchChildId(HWND w, LPARAM p) {
-    auto* s = reinterpret_cast<ChildSearch*>(p);
-    if (GetDlgCtrlID(w) == s->id) {
-        s->found = w;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-HWND ChildById(HWND top, int id) {
-    ChildSearch s{id, nullptr};
-    EnumChildWindows(top, MatchChildId, reinterpret_cast<LPARAM>(&s));
-    return s.found;
-}
+using testsupport::ChildById;
 
 // A hidden start has ended when the window is minimised and hidden.  The
 // window exists, invisible, long before (while it loads, seconds on a loaded
@@ -251,27 +233,6 @@ TEST_F(Startup, WindowShowsTheLiveListAndCannotShrinkBelowTheMinimum) {
     EXPECT_GE(r.bottom - r.top, 600);
 }
 
-namespace {
-
-struct BoxSearch {
-    DWORD pid;
-    HWND box;
-};
-BOOL CALLBACK FindBoxOf(HWND w, LPARAM p) {
-    auto* s = reinterpret_cast<BoxSearch*>(p);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(w, &pid);
-    wchar_t cls[16] = {};
-    GetClassNameW(w, cls, 16);
-    if (pid == s->pid && std::wstring(cls) == L"#32770" && IsWindowVisible(w)) {
-        s->box = w;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-}  // namespace
-
 TEST_F(Startup, ACloseDuringTheDangerReportWaitsForTheAnswerAndTheProgramEndsWithCodeZero) {
     testsupport::TempDir dir(L"morvix_close");
     const std::wstring exe = dir.File(L"Morvix.exe"), danger = dir.File(L"mxdanger.exe");
@@ -289,24 +250,18 @@ TEST_F(Startup, ACloseDuringTheDangerReportWaitsForTheAnswerAndTheProgramEndsWit
     HWND main = m.WaitWindow();
     ASSERT_NE(main, nullptr);
     testsupport::Child child(L"", danger);  // ended by the next tick, which reports it in a box
-    BoxSearch s{GetProcessId(m.Process()), nullptr};
-    for (DWORD start = GetTickCount(); !s.box && GetTickCount() - start < 15000; Sleep(50))
-        EnumWindows(FindBoxOf, reinterpret_cast<LPARAM>(&s));
-    ASSERT_NE(s.box, nullptr) << "the report box";
+    HWND box = testsupport::WaitForBoxOf(GetProcessId(m.Process()), 15000);
+    ASSERT_NE(box, nullptr) << "the report box";
     EXPECT_TRUE(child.WaitExit(5000));
 
     PostMessageW(main, WM_CLOSE, 0, 0);
     Sleep(700);
     EXPECT_TRUE(IsWindow(main)) << "the close waits for the box";
-    ASSERT_TRUE(IsWindow(s.box));
+    ASSERT_TRUE(IsWindow(box));
 
     // Enter, through the system's input queue, into the box in front.
-    SetForegroundWindow(s.box);
-    INPUT keys[2]{};
-    keys[0].type = keys[1].type = INPUT_KEYBOARD;
-    keys[0].ki.wVk = keys[1].ki.wVk = VK_RETURN;
-    keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
-    SendInput(2, keys, sizeof(INPUT));
+    SetForegroundWindow(box);
+    testsupport::PressKey(VK_RETURN);
     DWORD code = 1234;
     EXPECT_TRUE(m.WaitExit(8000, &code)) << "the window closed once the box was answered";
     EXPECT_EQ(code, 0u);

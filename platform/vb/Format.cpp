@@ -55,4 +55,10 @@ double ParseDisplayedNumber(const std::wstring& text) {
 
 long long RoundHalfEven(double value) { return static_cast<long long>(std::nearbyint(value)); }
 
+std::wstring Trim(const std::wstring& text, const wchar_t* characters) {
+    const size_t first = text.find_first_not_of(characters);
+    if (first == std::wstring::npos) return L"";
+    return text.substr(first, text.find_last_not_of(characters) - first + 1);
+}
+
 }  // namespace vb

@@ -10,6 +10,8 @@ std::wstring FormatThousands(double value);
 std::wstring FormatZeroFill(double value, int minDigits);
 // Val() of a displayed number: digits with optional thousands separators.
 double ParseDisplayedNumber(const std::wstring& text);
+// Trim(): the text without the given characters (VB's: blanks) at either end.
+std::wstring Trim(const std::wstring& text, const wchar_t* characters = L" ");
 // VB's CInt/CLng rounding: to the nearest whole number, halves to the even one.
 long long RoundHalfEven(double value);
 

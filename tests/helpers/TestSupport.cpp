@@ -158,6 +158,56 @@ size_t CountOpenHandles() {
     return count;
 }
 
+namespace {
+
+struct BoxSearch {
+    DWORD pid;
+    HWND box;
+};
+BOOL CALLBACK FindBoxOf(HWND w, LPARAM p) {
+    auto* s = reinterpret_cast<BoxSearch*>(p);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(w, &pid);
+    wchar_t cls[16] = {};
+    GetClassNameW(w, cls, 16);
+    if (pid == s->pid && IsWindowVisible(w) && wcscmp(cls, L"#32770") == 0) s->box = w;
+    return s->box == nullptr;
+}
+
+struct ChildSearch {
+    int id;
+    HWND found;
+};
+BOOL CALLBACK MatchChildId(HWND w, LPARAM p) {
+    auto* s = reinterpret_cast<ChildSearch*>(p);
+    if (GetDlgCtrlID(w) == s->id) s->found = w;
+    return s->found == nullptr;
+}
+
+}  // namespace
+
+HWND ChildById(HWND top, int id) {
+    ChildSearch s{id, nullptr};
+    EnumChildWindows(top, MatchChildId, reinterpret_cast<LPARAM>(&s));
+    return s.found;
+}
+
+HWND WaitForBoxOf(DWORD pid, DWORD ms) {
+    for (DWORD start = GetTickCount();; Sleep(20)) {
+        BoxSearch s{pid, nullptr};
+        EnumWindows(FindBoxOf, reinterpret_cast<LPARAM>(&s));
+        if (s.box || GetTickCount() - start >= ms) return s.box;
+    }
+}
+
+void PressKey(WORD virtualKey) {
+    INPUT keys[2]{};
+    keys[0].type = keys[1].type = INPUT_KEYBOARD;
+    keys[0].ki.wVk = keys[1].ki.wVk = virtualKey;
+    keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    SendInput(2, keys, sizeof(INPUT));
+}
+
 bool PumpUntil(const std::function<bool()>& pred, DWORD ms) {
     DWORD start = GetTickCount();
     for (;;) {

@@ -91,6 +91,15 @@ private:
 // handle values (GetProcessHandleCount answers 0 under Wine).
 size_t CountOpenHandles();
 
+// The first descendant window of top with the control identifier id, or nullptr.
+HWND ChildById(HWND top, int id);
+
+// A visible message box ("#32770") of another process, waited for up to ms.
+HWND WaitForBoxOf(DWORD pid, DWORD ms);
+// A key pressed and released through the system's input queue, as the
+// keyboard gives it (goes to the window in front).
+void PressKey(WORD virtualKey);
+
 // Pumps messages until pred() is true or the time is up; returns pred().
 bool PumpUntil(const std::function<bool()>& pred, DWORD ms);
 void PumpFor(DWORD ms);

@@ -105,24 +105,10 @@ DWORD WINAPI DriveFolderDialog(void* param) {
     return 0;
 }
 
-struct ControlSearch {
-    int id;
-    HWND found;
-};
-BOOL CALLBACK FindControl(HWND w, LPARAM p) {
-    auto* s = reinterpret_cast<ControlSearch*>(p);
-    if (GetDlgCtrlID(w) == s->id) {
-        s->found = w;
-        return FALSE;
-    }
-    return TRUE;
-}
-
 std::wstring ControlText(HWND top, int id) {
-    ControlSearch s{id, nullptr};
-    EnumChildWindows(top, FindControl, reinterpret_cast<LPARAM>(&s));
+    HWND control = testsupport::ChildById(top, id);
     wchar_t text[128] = {};
-    if (s.found) GetWindowTextW(s.found, text, 128);
+    if (control) GetWindowTextW(control, text, 128);
     return text;
 }
 
