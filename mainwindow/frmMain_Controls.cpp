@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "mainwindow/frmAbout.h"
+#include "mainwindow/frmHelp.h"
 #include "mainwindow/frmMain.h"
 #include "mainwindow/frmMain_MenuIds.h"
 #include "mainwindow/modAutoSizeForm.h"
@@ -176,6 +178,8 @@ void frmMain::CreateControls() {
     BuildTrayPictures();
     RegisterProcessListCommands();
     RegisterActionCommands();
+    RegisterExportCommands();
+    RegisterWindowCommands();
     HookToolbarClearing();
 }
 
@@ -216,7 +220,10 @@ void frmMain::SetCheckValue(HWND box, int value) {
 bool frmMain::AutoKillOn() const { return chkAntiVirus && ui::GetCheck(chkAntiVirus) == 1; }
 
 void frmMain::UnloadOtherWindows() {
-    // frmAbout, frmHelp and frmDownload, in that order, once they exist.
+    // frmAbout, then frmHelp, then frmDownload; each only when it is open.
+    vb::Try([] { frmAbout::Instance().Unload(); });
+    vb::Try([] { frmHelp::Instance().Unload(); });
+    // frmDownload: unloaded here, after frmHelp (the update window's branch adds it).
 }
 
 LRESULT frmMain::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
