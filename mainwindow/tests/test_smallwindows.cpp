@@ -40,6 +40,21 @@ DWORD FindProcess(const std::wstring& exeName) {
     return 0;
 }
 
+// Ends a process and what it started (the console host the shell gives a
+// console program), which would otherwise hold the test's output open.
+void EndWithChildren(DWORD pid) {
+    std::vector<DWORD> pids{pid};
+    win::FileHandle snap(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W e{sizeof e};
+    for (BOOL ok = Process32FirstW(snap.get(), &e); ok; ok = Process32NextW(snap.get(), &e))
+        if (e.th32ParentProcessID == pid) pids.push_back(e.th32ProcessID);
+    for (DWORD p : pids) {
+        win::Handle h(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, p));
+        TerminateProcess(h.get(), 0);
+        WaitForSingleObject(h.get(), 5000);
+    }
+}
+
 void Key(HWND target, WPARAM key) {
     PostMessageW(target, WM_KEYDOWN, key, 0);
     PostMessageW(target, WM_KEYUP, key, 0xC0000000);
@@ -103,11 +118,7 @@ TEST_F(SmallWindows, NewProcessFromTheMenuStartsAProgramByItsPath) {
     EXPECT_TRUE(IsWindowEnabled(Form().Hwnd()));
     DWORD pid = 0;
     EXPECT_TRUE(Pump([&] { return (pid = FindProcess(L"new process child.exe")) != 0; }, 10000));
-    if (pid) {
-        win::Handle p(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
-        TerminateProcess(p.get(), 0);
-        WaitForSingleObject(p.get(), 5000);
-    }
+    if (pid) EndWithChildren(pid);
 }
 
 TEST_F(SmallWindows, NewProcessKeepsTheTextWholeAndStaysOpenForBlanks) {
@@ -162,8 +173,8 @@ TEST_F(SmallWindows, BrowseFillsThePathAndCancelKeepsTheTypedOne) {
     EXPECT_EQ(ui::GetText(w.txtProcessPath), L"C:\\chosen\\app.exe");
     EXPECT_EQ(GetFocus(), w.txtProcessPath);
     EXPECT_STREQ(seen.lpstrTitle, L"浏览文件");
-    EXPECT_EQ(std::wstring(seen.lpstrFilter, 40),
-              std::wstring(L"应用程序(*.exe)\0*.exe\0所有文件(*.*)\0*.*\0", 40));
+    const wchar_t filter[] = L"应用程序(*.exe)\0*.exe\0所有文件(*.*)\0*.*\0";
+    EXPECT_EQ(std::wstring(seen.lpstrFilter, std::size(filter)), std::wstring(filter, std::size(filter)));
     EXPECT_TRUE(seen.Flags & OFN_HIDEREADONLY);
     EXPECT_EQ(startName, L"");
     SendMessageW(w.btnBrowse, BM_CLICK, 0, 0);  // the dialog starts from the last choice
@@ -251,7 +262,7 @@ TEST_F(SmallWindows, HelpShowsItsWholeText) {
     size_t lines = 1;
     for (size_t p = 0; (p = body.find(L"\r\n", p)) != std::wstring::npos; p += 2) ++lines;
     EXPECT_EQ(lines, 36u);
-    EXPECT_EQ(body.substr(0, 8), L"[进程查询]\r\n进");
+    EXPECT_EQ(body.substr(0, 9), L"[进程查询]\r\n进");
     EXPECT_EQ(body.substr(body.size() - 12), L"存，以提高系统运行性能。");
     EXPECT_NE(body.find(L"\r\n\r\n[列表操作]\r\n查看选项 -- "), std::wstring::npos);
     EXPECT_EQ(ui::GetText(h.Label5).substr(0, 8), L"Velkaro是");
