@@ -300,3 +300,16 @@ TEST_F(SmallWindows, OnTopOptionMakesEachWindowTopmostWhenItLoads) {
 }
 
 }  // namespace
+
+namespace {
+
+// Last in this file: it closes the main window.
+TEST_F(SmallWindows, ClosingTheMainWindowUnloadsAboutAndHelp) {
+    frmAbout::Instance().Show(false);
+    frmHelp::Instance().Show();
+    SendMessageW(Form().Hwnd(), WM_CLOSE, 0, 0);
+    EXPECT_FALSE(frmAbout::Instance().Loaded());
+    EXPECT_FALSE(frmHelp::Instance().Loaded());
+}
+
+}  // namespace
