@@ -317,6 +317,25 @@ public:
     void PutEditorInViewMode();
     bool FindIsDefault() const { return findIsDefault_; }
 
+    // ---- text exports (frmMain_Exports.cpp) ----
+    void mnuListOut_Click();
+    void mnuListOut1_Click();
+    void cmdModulesOut_Click();
+    void cmdPortsOut_Click();
+    // The moment an export is named after, and how its file is shown: the
+    // local time and Notepad by default, tests hand in their own.
+    std::function<SYSTEMTIME()> exportClock;
+    std::function<void(const std::wstring& path)> openInNotepad;
+    static std::wstring ExportTimeStamp(const SYSTEMTIME& t);  // 2008年5月9日9时5分7秒
+    static std::wstring ExportFileName(const std::wstring& folder, const std::wstring& word,
+                                       const std::wstring& stamp);
+
+    // ---- the small windows (frmMain_Windows.cpp) ----
+    void mnuProcessNew1_Click();
+    void mnuHelpHelp_Click();
+    void mnuHelpAbout_Click();
+    void mnuTrayAbout_Click();
+
     // ProcessListOwner
     bool AutoKillOn() const override;
     std::vector<std::wstring>& PreviousPassIds() override { return lstPrcID; }
@@ -343,6 +362,8 @@ private:
     void RegisterMenuCommands();         // frmMain_Commands.cpp
     void ToggleSettingBox(int menuId, HWND box);
     void RegisterUpdateCommands();       // frmMain_Update.cpp
+    void RegisterExportCommands();       // frmMain_Exports.cpp
+    void RegisterWindowCommands();       // frmMain_Windows.cpp
     void CreateToolbar();                // frmMain_Toolbar.cpp
     void ClearToolbarHover();            // frmMain_Toolbar.cpp
     void HookToolbarClearing();          // frmMain_Toolbar.cpp: movement over the list and status bar

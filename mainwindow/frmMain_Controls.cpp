@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "mainwindow/frmAbout.h"
+#include "mainwindow/frmHelp.h"
 #include "mainwindow/frmMain.h"
 #include "mainwindow/frmMain_MenuIds.h"
 #include "mainwindow/modAutoSizeForm.h"
@@ -184,6 +186,8 @@ void frmMain::CreateControls() {
     RegisterActionCommands();
     RegisterMenuCommands();
     RegisterUpdateCommands();
+    RegisterExportCommands();
+    RegisterWindowCommands();
     HookToolbarClearing();
 }
 
@@ -224,8 +228,10 @@ void frmMain::SetCheckValue(HWND box, int value) {
 bool frmMain::AutoKillOn() const { return chkAntiVirus && ui::GetCheck(chkAntiVirus) == 1; }
 
 void frmMain::UnloadOtherWindows() {
-    // frmAbout, frmHelp and frmDownload, in that order (unloading the update
-    // window stops its download).
+    // frmAbout, then frmHelp, then frmDownload; each only when it is open
+    // (unloading the update window stops its download).
+    vb::Try([] { frmAbout::Instance().Unload(); });
+    vb::Try([] { frmHelp::Instance().Unload(); });
     vb::Try([] { frmDownload::Instance().Unload(); });
 }
 
