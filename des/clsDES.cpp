@@ -37,10 +37,10 @@ void PutLong(std::uint8_t* p, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
-std::int32_t GetLong(const std::uint8_t* p) {
+std::uint32_t GetLong(const std::uint8_t* p) {
     std::uint32_t v = 0;
     for (int i = 3; i >= 0; --i) v = (v << 8) | p[i];
-    return static_cast<std::int32_t>(v);
+    return v;
 }
 
 std::vector<std::uint8_t> ReadWholeFile(const fs::path& path, const wchar_t* member, const std::wstring& name) {
@@ -178,6 +178,8 @@ void clsDES::DecryptByte(std::vector<std::uint8_t>& ByteArray, const std::wstrin
 
     const std::int32_t last = Crypt(Direction::Decrypt, ByteArray.data(), total);
 
+    // Read unsigned: as a negative Long, FFFFFFFF to FFFFFFFD would fit a
+    // 16-byte cipher text and reach the move below with a huge size.
     const std::int64_t length = GetLong(ByteArray.data() + 8);
     const std::int64_t slack = static_cast<std::int64_t>(total) - length - static_cast<std::int64_t>(kHeaderSize);
     if (slack < 0 || slack > 7) Raise(kDesErrorNumber, L"DecryptByte", kBadSizeDescriptor);

@@ -43,8 +43,14 @@ bool IsDate(const std::wstring& s) {
     if (s.size() != 10 || s[4] != L'-' || s[7] != L'-') return false;
     for (std::size_t i : {0, 1, 2, 3, 5, 6, 8, 9})
         if (s[i] < L'0' || s[i] > L'9') return false;
+    int year = std::stoi(s.substr(0, 4));
     int month = (s[5] - L'0') * 10 + (s[6] - L'0'), day = (s[8] - L'0') * 10 + (s[9] - L'0');
-    return month >= 1 && month <= 12 && day >= 1 && day <= 31;
+    if (month < 1 || month > 12) return false;
+    // The program turns the text into a date: it must be a day of the calendar.
+    static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+    int last = month == 2 && leap ? 29 : kDays[month - 1];
+    return day >= 1 && day <= last;
 }
 
 bool Trimmed(const std::wstring& s) {

@@ -1,7 +1,5 @@
 #include "update/DownloadCore.h"
 
-#include <climits>
-
 namespace dlcore {
 
 namespace {
@@ -74,6 +72,23 @@ void PutPort(std::string& out, long port) {
 
 bool FitsSocksField(std::string_view s) {
     return s.size() <= kMaxSocksField && s.find('\0') == std::string_view::npos;
+}
+
+// "bytes a-b/c" or "bytes a-b/*", with a <= b < c; every number a Long.
+bool ParseContentRange(std::string_view value, long long& start, long long& end, long long& total) {
+    if (!StartsWithNoCase(value, "bytes") || value.size() < 6 || (value[5] != ' ' && value[5] != '\t'))
+        return false;
+    std::string_view rest = TrimBlanks(value.substr(5));
+    size_t dash = rest.find('-'), slash = rest.find('/');
+    if (dash == std::string_view::npos || slash == std::string_view::npos || slash < dash) return false;
+    start = ParseDecimal(rest.substr(0, dash), kMaxLong);
+    end = ParseDecimal(rest.substr(dash + 1, slash - dash - 1), kMaxLong);
+    std::string_view complete = rest.substr(slash + 1);
+    total = complete == "*" ? -1 : ParseDecimal(complete, kMaxLong);
+    // The end's successor is a length too, so it must be a Long as well.
+    if (start < 0 || end < start || end >= kMaxLong || (complete != "*" && (total < 0 || end >= total)))
+        return false;
+    return true;
 }
 
 const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -195,13 +210,15 @@ ReplyHeader ParseReplyHeader(std::string_view header) {
         } else if (key == "location") {
             r.location = std::string(value);
         } else if (key == "content-range") {
-            r.rangeStart = -1;
-            if (StartsWithNoCase(value, "bytes")) {
-                std::string_view rest = TrimBlanks(value.substr(5));
-                size_t dash = rest.find('-');
-                if (dash != std::string_view::npos)
-                    r.rangeStart = ParseDecimal(rest.substr(0, dash), LLONG_MAX / 10);
-            }
+            long long start = -1, end = -1, total = -1;
+            bool good = ParseContentRange(value, start, end, total);
+            // A repeated range must say the same.
+            if (!good || (r.rangePresent && (start != r.rangeStart || end != r.rangeEnd || total != r.rangeTotal)))
+                r.rangeBad = true;
+            r.rangePresent = true;
+            r.rangeStart = start;
+            r.rangeEnd = end;
+            r.rangeTotal = total;
         }
     }
     size_t first = statusLine.find(' ');

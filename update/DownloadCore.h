@@ -65,7 +65,12 @@ struct ReplyHeader {
     long long contentLength = -1;     // -1 when absent
     bool contentLengthBad = false;    // present but not a usable number
     std::string location;             // raw bytes of the Location value, trimmed
-    long long rangeStart = -1;        // first byte of "Content-Range: bytes a-b/c", -1 when absent
+    // "Content-Range: bytes a-b/c" (c may be "*"): a = rangeStart, b = rangeEnd,
+    // c = rangeTotal (-1 for "*").  rangeBad when the header is present but
+    // not of that form, a > b, b not below c, or a number past kMaxLong.
+    bool rangePresent = false;
+    bool rangeBad = false;
+    long long rangeStart = -1, rangeEnd = -1, rangeTotal = -1;
 };
 ReplyHeader ParseReplyHeader(std::string_view header);
 

@@ -387,6 +387,11 @@ bool DownloadEngine::TakeData(const char* data, long size) {
     awaitingHeaders_ = false;
     ParseReplyHeaders();
     if (fetch != fetch_ || !isConnected_) return false;
+    // A body of length 0 (or a part already complete) is complete with its header.
+    if (downloadLength_ >= 0 && received_ >= downloadLength_) {
+        EndFetch(End::Complete);
+        return false;
+    }
     if (body.empty()) return true;
     return WriteReceivedData(body.data(), static_cast<long>(body.size()));
 }
@@ -408,12 +413,15 @@ void DownloadEngine::ParseReplyHeaders() {
         if (downloadType_ == 0 && !platform_->TruncateAt(0)) return EndFetch(End::Failed, kFileWrite);
         return;
     case 206:
-        if (r.contentLengthBad || (r.rangeStart >= 0 && r.rangeStart != start))
+        // Only a part that continues the file exactly where it stops and runs
+        // to the file's end can be written: the range must be stated and
+        // readable, start at the resume point, end at its total, and agree
+        // with the length.  Anything else fails before the file is touched.
+        if (r.contentLengthBad || !r.rangePresent || r.rangeBad || r.rangeStart != start ||
+            (r.rangeTotal >= 0 && r.rangeEnd + 1 != r.rangeTotal) ||
+            (r.contentLength >= 0 && r.contentLength != r.rangeEnd - r.rangeStart + 1))
             return EndFetch(End::Failed, kUnusableHeader);
-        if (r.contentLength >= 0) {
-            if (r.contentLength + start > kMaxLong) return EndFetch(End::Failed, kUnusableHeader);
-            downloadLength_ = static_cast<long>(r.contentLength + start);
-        }
+        downloadLength_ = static_cast<long>(r.rangeEnd + 1);
         received_ = start;
         if (downloadType_ == 0) {
             // The rest only fits behind a file that holds the first part.

@@ -180,6 +180,42 @@ TEST(clsDESErrors, SizeDescriptorIsCheckedAfterDeciphering) {
     }
 }
 
+// A length field of FFFFFFFF to FFFFFFFD fits a 16-byte cipher text when read
+// as a negative number; it is a size error through every entry point.
+TEST(clsDESErrors, LengthFieldsAboveTwoGigabytesAreSizeErrors) {
+    const std::array<std::uint8_t, 8> key = {'1', '2', '3', '4', '5', '6', '7', '8'};
+    // The cipher text found first: key "12345678", length field FFFFFFFF.
+    const Bytes found = {0x3D, 0x75, 0x95, 0xA9, 0x8B, 0xFF, 0x80, 0x9D,
+                         0x17, 0x89, 0x96, 0x65, 0x55, 0x17, 0x39, 0x94};
+    EXPECT_EQ(Le32(RawDecipher(found, key), 8), 0xFFFFFFFFu);
+
+    TempFolder dir;
+    for (std::uint32_t claimed : {0xFFFFFFFFu, 0xFFFFFFFEu, 0xFFFFFFFDu}) {
+        SCOPED_TRACE(claimed);
+        Bytes plain(16, 0x33);
+        for (int i = 0; i < 4; ++i) plain[8 + i] = static_cast<std::uint8_t>(claimed >> (8 * i));
+        Bytes cipher = plain;
+        des::CbcEncrypt(des::MakeKeySchedule(key), 0, cipher.data(), cipher.size());
+
+        clsDES des;
+        Bytes bytes = cipher;
+        vb::Error e = Caught([&] { des.DecryptByte(bytes, L"12345678"); });
+        EXPECT_EQ(e.Number(), kDesErrorNumber);
+        EXPECT_EQ(e.Description(), L"Incorrect size descriptor in DES decryption");
+        EXPECT_EQ(bytes, plain);
+
+        std::wstring hex;
+        for (std::uint8_t b : cipher) hex += L"0123456789ABCDEF"[b >> 4], hex += L"0123456789ABCDEF"[b & 15];
+        EXPECT_EQ(Caught([&] { des.DecryptString(hex, L"12345678"); }).Number(), kDesErrorNumber);
+
+        WriteFile(dir.Path(L"c.bin"), cipher);
+        WriteFile(dir.Path(L"out.bin"), {1, 2, 3});
+        EXPECT_EQ(Caught([&] { des.DecryptFile(dir.Name(L"c.bin"), dir.Name(L"out.bin")); }).Number(),
+                  kDesErrorNumber);
+        EXPECT_EQ(ReadFile(dir.Path(L"out.bin")), Bytes({1, 2, 3}));
+    }
+}
+
 TEST(clsDESErrors, AFittingHeaderDeciphersWhateverTheKey) {
     // Lengths 5 to 12 all fit a 24-byte cipher text; there is no other check.
     for (std::uint32_t claimed = 5; claimed <= 12; ++claimed) {

@@ -156,6 +156,14 @@ std::unique_ptr<Database> Database::Open(std::unique_ptr<File> file, const OpenO
     db->pager_ = std::make_unique<Pager>(std::move(file));
     db->ReadHeader(options);
     db->LoadCatalog();
+    // Every table is read once now: a file that lost its end (a page named
+    // past it by a usage map, an overflow row or a long value) is refused
+    // whole, before anything relies on a table that quietly lost rows.
+    for (const auto& e : db->catalog_) {
+        if ((e.type & 0x7F) != 1) continue;
+        if (e.tdefPage >= db->pager_->PageCount()) ThrowCorrupt(db->Name());
+        db->TableAt(e.name, e.tdefPage).EnsureRows();
+    }
     return db;
 }
 

@@ -77,6 +77,7 @@ struct Column {
     std::uint16_t length = 0;       // bytes (text: 2 per character)
     std::uint8_t flags = 0;
     std::uint8_t extraFlags = 0;
+    std::uint8_t precision = 0, scale = 0;  // Numeric columns: digits, and digits after the point
     bool IsFixed() const { return (flags & 0x01) != 0; }
     bool IsText() const { return type == type::Text || type == type::Memo; }
 };

@@ -81,6 +81,36 @@ std::wstring FormatReal(double v, int digits) {
     return Widen(buf);
 }
 
+// A Numeric (decimal) value: a sign byte (0x80 negative), then the 128-bit
+// magnitude as four 32-bit little-endian words, the most significant first;
+// `scale` digits of it lie after the point.  Trailing zeros after the point
+// are dropped, as for Currency.
+std::wstring NumericText(const std::uint8_t* p, unsigned scale) {
+    std::uint32_t words[4];
+    for (int k = 0; k < 4; ++k) words[k] = Get32(p + 1 + 4 * k);
+    std::wstring digits;
+    bool more = true;
+    while (more) {
+        std::uint64_t rest = 0;
+        more = false;
+        for (auto& w : words) {
+            std::uint64_t current = rest << 32 | w;
+            w = std::uint32_t(current / 10);
+            rest = current % 10;
+            more |= w != 0;
+        }
+        digits.insert(digits.begin(), wchar_t(L'0' + rest));
+    }
+    if (scale > 0) {
+        if (digits.size() <= scale) digits.insert(0, scale + 1 - digits.size(), L'0');
+        std::wstring whole = digits.substr(0, digits.size() - scale), fraction = digits.substr(digits.size() - scale);
+        while (!fraction.empty() && fraction.back() == L'0') fraction.pop_back();
+        digits = fraction.empty() ? whole : whole + L"." + fraction;
+    }
+    bool negative = (p[0] & 0x80) != 0 && digits != L"0";
+    return negative ? L"-" + digits : digits;
+}
+
 }  // namespace
 
 std::wstring HexText(const std::uint8_t* data, std::size_t n) {
@@ -175,10 +205,13 @@ Value DecodeField(const Column& c, const std::uint8_t* p, std::size_t n, const L
                       p[14], p[15]);
         return Widen(buf);
     }
+    case type::Numeric:
+        if (n >= 17) return NumericText(p, c.scale);
+        return HexText(p, n);
     case type::Text: return DecodeText(p, n);
     case type::Memo: return longValue(p, n, true);
     case type::OLE: return longValue(p, n, false);
-    default: return HexText(p, n);  // Binary, Numeric and types of later formats
+    default: return HexText(p, n);  // Binary and types of later formats
     }
 }
 

@@ -189,6 +189,8 @@ void Table::Load() {
         c.varIndex = Get16(d + 7);
         c.flags = d[15];
         c.extraFlags = d[16];
+        c.precision = d[11];
+        c.scale = d[12];
         c.fixedOffset = Get16(d + 21);
         c.length = Get16(d + 23);
         at += 25;
@@ -227,18 +229,21 @@ std::vector<std::uint32_t> Table::MapPages(std::uint32_t mapPointer) {
     std::size_t len = end - start;
     std::vector<std::uint32_t> pages;
     std::uint32_t count = pager.PageCount();
+    // A page the map names past the end of the file means the file lost its
+    // end: refused, never read as a table with fewer rows.
     if (row[0] == 0) {
         std::uint64_t first = Get32(row + 1);
         for (std::size_t i = 0; i < (len - 5) * 8; ++i)
             if ((row[5 + i / 8] >> (i % 8)) & 1) {
                 std::uint64_t n = first + i;
-                if (n < count) pages.push_back(std::uint32_t(n));
+                if (n >= count) ThrowCorrupt(file);
+                pages.push_back(std::uint32_t(n));
             }
     } else if (row[0] == 1) {
         for (std::size_t k = 0; k < (len - 1) / 4; ++k) {
             std::uint32_t bitmap = Get32(row + 1 + 4 * k);
-            if (bitmap == 0 || bitmap >= count) continue;
-            const std::uint8_t* b = pager.Page(bitmap);
+            if (bitmap == 0) continue;
+            const std::uint8_t* b = pager.Page(bitmap);  // 3049 past the end
             if (b[0] != 0x05) continue;
             for (std::size_t i = 0; i < kUsageMapBitsPerPage; ++i) {
                 if (b[4 + i / 8] == 0) {
@@ -247,7 +252,8 @@ std::vector<std::uint32_t> Table::MapPages(std::uint32_t mapPointer) {
                 }
                 if ((b[4 + i / 8] >> (i % 8)) & 1) {
                     std::uint64_t n = std::uint64_t(k) * kUsageMapBitsPerPage + i;
-                    if (n < count) pages.push_back(std::uint32_t(n));
+                    if (n >= count) ThrowCorrupt(file);
+                    pages.push_back(std::uint32_t(n));
                 }
             }
         }
@@ -278,8 +284,7 @@ void Table::EnsureRows() {
             if (flags & kSlotOverflow) {
                 if (rn < 4) continue;
                 RowPointer target = SplitPointer(Get32(rp));
-                if (target.page >= pager.PageCount()) continue;
-                const std::uint8_t* tp = pager.Page(target.page);
+                const std::uint8_t* tp = pager.Page(target.page);  // 3049 past the end
                 std::uint16_t targetFlags;
                 if (!RowExtent(tp, target.slot, start, end, targetFlags)) continue;
                 if ((targetFlags & kSlotDeleted) == kSlotOverflow || (targetFlags & kSlotDeleted) == kSlotDeleted) continue;
@@ -354,8 +359,7 @@ Value Table::DecodeLongValue(const std::uint8_t* p, std::size_t n, bool text) {
     std::vector<std::uint8_t> data;
     auto rowAt = [&](std::uint32_t pointer, const std::uint8_t*& rp, std::size_t& rn) {
         RowPointer where = SplitPointer(pointer);
-        if (where.page >= pager.PageCount()) return false;
-        const std::uint8_t* page = pager.Page(where.page);
+        const std::uint8_t* page = pager.Page(where.page);  // 3049 past the end
         std::size_t start, end;
         std::uint16_t flags;
         if (!RowExtent(page, where.slot, start, end, flags)) return false;

@@ -81,6 +81,12 @@ TEST(KnowledgeSource, BadLinesAreReportedByNumber) {
     EXPECT_EQ(ProblemsOf("\xEF\xBB\xBF@Version\t2008-05-09\n"), "");  // a byte-order mark is skipped
     EXPECT_EQ(ProblemsOf("a.exe\t说明\tN\n"), "no @Version line\n");
     EXPECT_EQ(ProblemsOf("@Version\t2008-13-09\n"), "line 1: expected @Version<TAB>yyyy-mm-dd\nno @Version line\n");
+    // Only days the calendar has: the program converts the text to a date.
+    for (const char* day : {"2008-02-31", "2009-02-29", "1900-02-29", "2008-04-31", "2008-00-10", "2008-05-00"})
+        EXPECT_EQ(ProblemsOf(std::string("@Version\t") + day + "\n"),
+                  "line 1: expected @Version<TAB>yyyy-mm-dd\nno @Version line\n") << day;
+    for (const char* day : {"2008-02-29", "2000-02-29", "2008-12-31"})
+        EXPECT_EQ(ProblemsOf(std::string("@Version\t") + day + "\n"), "") << day;
     std::string problems = ProblemsOf(
         "@Version\t2008-05-09\n"
         "a.exe\t说明\ty\n"
@@ -193,6 +199,24 @@ TEST(KnowledgeFiles, TheBuiltFilesBesideTheProgram) {
     EXPECT_EQ(virus(L"no-such-process.exe"), L"-");
     auto userdb = dao::DBEngine::OpenDatabase(user, true, false);
     EXPECT_NO_THROW(userdb->OpenRecordset(L"SELECT * FROM Process WHERE ProcessName = 'x'"));
+}
+
+// A maker's file that lost its last pages (a cut download, a full disk) is
+// refused whole, never read as a smaller knowledge base.
+TEST(KnowledgeFiles, AMakersFileThatLostItsEndIsRefused) {
+    std::filesystem::path bin(MORVIX_KNOWLEDGE_BIN);
+    for (std::uintmax_t cut : {4096u, 16384u}) {
+        TempFolder dir;
+        std::wstring db = dir.File(L"db.mdb");
+        std::filesystem::copy_file(bin / L"db.mdb", db);
+        std::filesystem::resize_file(db, std::filesystem::file_size(db) - cut);
+        try {
+            dao::DBEngine::OpenDatabase(db, true, false, L";pwd=" + kPassword);
+            ADD_FAILURE() << "opened with " << cut << " bytes missing";
+        } catch (const dao::Error& e) {
+            EXPECT_EQ(e.Number(), 3049) << cut;
+        }
+    }
 }
 
 #ifndef _WIN32

@@ -108,6 +108,18 @@ def handle_http(conn):
     elif path == "/wrong-range":
         conn.sendall(b"HTTP/1.0 206 Partial Content\r\nContent-Range: bytes 5-9/10\r\n"
                      b"Content-Length: 5\r\n\r\n56789")
+    elif path == "/range":
+        # A 206 with the Content-Range and Content-Length of the query (each
+        # left out when not given) and a body of n bytes.
+        head = b"HTTP/1.0 206 Partial Content\r\n"
+        if "cr" in query:
+            head += b"Content-Range: " + query["cr"][0].encode("latin-1") + b"\r\n"
+        if "cl" in query:
+            head += b"Content-Length: " + query["cl"][0].encode("latin-1") + b"\r\n"
+        conn.sendall(head + b"\r\n" + b"r" * int(query.get("n", ["0"])[0]))
+    elif path == "/zero-length-open":
+        conn.sendall(ok + b"Content-Length: 0\r\n\r\n")
+        time.sleep(5)
     elif path == "/resume-ignored":
         conn.sendall(ok + b"Content-Length: 4\r\n\r\nNEW!")
     else:

@@ -81,6 +81,29 @@ TEST(DownloadHeader, StatusLengthLocationAndRange) {
                     .contentLengthBad);
 }
 
+TEST(DownloadHeader, ContentRangeIsReadWholeOrMarkedBad) {
+    auto range = [](const std::string& value) {
+        return ParseReplyHeader("HTTP/1.1 206 Partial\r\nContent-Range: " + value + "\r\n\r\n");
+    };
+    ReplyHeader r = range("BYTES 1000-1499/1500");
+    EXPECT_TRUE(r.rangePresent && !r.rangeBad);
+    EXPECT_EQ(r.rangeStart, 1000);
+    EXPECT_EQ(r.rangeEnd, 1499);
+    EXPECT_EQ(r.rangeTotal, 1500);
+    r = range("bytes 0-0/*");
+    EXPECT_TRUE(!r.rangeBad && r.rangeEnd == 0 && r.rangeTotal == -1);
+    EXPECT_FALSE(ParseReplyHeader("HTTP/1.1 206 Partial\r\n\r\n").rangePresent);
+    for (const char* bad : {"bytes=500-999/1500", "bytes */1500", "bytes 1000-1499", "bytes 1000-999/1500",
+                            "bytes 1000-1500/1500", "bytes -5-9/10", "bytes 1-2/x", "items 1-2/3", "bytes1-2/3",
+                            "bytes 99999999999999999999-99999999999999999999/1500", "bytes 0-2147483647/*",
+                            "bytes 1 -2/3", ""}) {
+        r = range(bad);
+        EXPECT_TRUE(r.rangePresent && r.rangeBad) << bad;
+    }
+    EXPECT_TRUE(ParseReplyHeader("HTTP/1.1 206 P\r\nContent-Range: bytes 1-2/3\r\nContent-Range: bytes 1-2/4\r\n\r\n")
+                    .rangeBad);
+}
+
 TEST(DownloadHeader, EndIsFoundAcrossPiecesAndHighBytes) {
     std::string h = "HTTP/1.0 200 OK\r\nX: \xb2\xe2\r\n\r\nbody\r\n\r\n";
     EXPECT_EQ(FindHeaderEnd(h), h.find("body"));

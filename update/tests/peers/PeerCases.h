@@ -204,6 +204,64 @@ TEST_F(Peers, ResumeRepliesThatCannotContinueTheFile) {
     EXPECT_TRUE(FileBytes(m->file) == odd);
 }
 
+// A 206 must state the range it carries, start at the resume point, end at its
+// total and agree with its length; otherwise failure 13 and the file as it was.
+TEST_F(Peers, PartialRepliesMustContinueTheFileExactly) {
+    const std::string existing(1000, 'e');
+    auto range = [](const char* contentRange, const char* contentLength) {
+        std::string q = "/range?n=500";
+        if (contentRange) {
+            q += "&cr=";
+            for (const char* c = contentRange; *c; ++c)
+                q += *c == ' ' ? std::string("%20") : *c == '=' ? std::string("%3D") : std::string(1, *c);
+        }
+        if (contentLength) q += std::string("&cl=") + contentLength;
+        return Url("MX_SCRIPTED_PORT", q);
+    };
+    struct Case {
+        const char* range;
+        const char* length;
+    } refused[] = {
+        {nullptr, "500"},                                  // no range stated
+        {"bytes=500-999/1500", "500"},                     // unreadable
+        {"bytes */1500", "500"},                           // unreadable
+        {"bytes 1000-1499", "500"},                        // no total
+        {"bytes 500-999/1500", "500"},                     // starts elsewhere
+        {"bytes 99999999999999999999-99999999999999999999/1500", "500"},  // overflows
+        {"bytes 1000-1999/1500", "1000"},                  // ends beyond its total
+        {"bytes 1000-1499/1500", "400"},                   // length disagrees
+        {"bytes 1000-1399/1500", "400"},                   // ends before its total
+    };
+    for (const Case& c : refused) {
+        SCOPED_TRACE(c.range ? c.range : "(none)");
+        auto f = ResumeOnto(existing, 1000, range(c.range, c.length));
+        EXPECT_EQ(f->rec.seq.back(), "F13") << f->rec.Joined();
+        EXPECT_EQ(f->rec.ends, 1);
+        EXPECT_TRUE(FileBytes(f->file) == existing);
+    }
+    // The sound ones continue the file; the range gives the length when the
+    // header has none.
+    for (const Case& c : {Case{"bytes 1000-1499/1500", "500"}, Case{"bytes 1000-1499/*", nullptr}}) {
+        SCOPED_TRACE(c.range);
+        auto f = ResumeOnto(existing, 1000, range(c.range, c.length));
+        EXPECT_EQ(f->rec.seq.back(), "D") << f->rec.Joined();
+        EXPECT_EQ(f->d->DownloadLength(), 1500);
+        EXPECT_TRUE(FileBytes(f->file) == existing + std::string(500, 'r'));
+    }
+}
+
+// An empty body is complete as soon as its header is: no wait for the close.
+TEST_F(Peers, ZeroLengthBodyEndsWithItsHeader) {
+    auto start = std::chrono::steady_clock::now();
+    auto f = NewFetch();
+    f->d->FetchURLString(Url("MX_SCRIPTED_PORT", "/zero-length-open"));
+    ASSERT_TRUE(Finish(*f, 4000));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    EXPECT_EQ(f->rec.seq.back(), "D") << f->rec.Joined();
+    EXPECT_EQ(f->d->DownloadLength(), 0);
+    EXPECT_EQ(FileBytes(f->file), "");
+}
+
 // ---- redirects ---------------------------------------------------------------------------
 
 TEST_F(Peers, RedirectsAreFollowedToTheirOwnHostAndPort) {
