@@ -315,6 +315,8 @@ public:
     void lblSearchGoogle_Click();
     // The editor back in view mode (captions, read-only description, level hidden).
     void PutEditorInViewMode();
+    void OpenEditorForInput();
+    bool MarkMissingFields(const std::wstring& name, const std::wstring& description, bool fillInIsEmpty);
     bool FindIsDefault() const { return findIsDefault_; }
 
     // ---- text exports (frmMain_Exports.cpp) ----

@@ -460,6 +460,28 @@ void frmMain::cmdPrcFind_Click() {
 
 // ---- the editor ----
 
+// The description becomes writable and the level choice shows, "正常进程" chosen.
+void frmMain::OpenEditorForInput() {
+    SendMessageW(txtPrcDescription, EM_SETREADONLY, FALSE, 0);
+    ui::SetCheckState(optLevel[2], 0);
+    ui::SetCheckState(optLevel[1], 1);
+    ShowWindow(picLevel, SW_SHOW);
+    vb::TrimWorkingSet();
+}
+
+// Puts the blue fill-in request into each empty field; false when one was empty.
+// The edit also counts a field still holding that request as empty.
+bool frmMain::MarkMissingFields(const std::wstring& name, const std::wstring& description, bool fillInIsEmpty) {
+    auto empty = [&](const std::wstring& text) {
+        const std::wstring t = vb::Trim(text);
+        return t.empty() || (fillInIsEmpty && t == kFillIn);
+    };
+    const bool noName = empty(name), noDescription = empty(description);
+    if (noName) ui::SetForeColor(txtPrcName, kBlue), ui::SetText(txtPrcName, kFillIn);
+    if (noDescription) ui::SetForeColor(txtPrcDescription, kBlue), ui::SetText(txtPrcDescription, kFillIn);
+    return !noName && !noDescription;
+}
+
 void frmMain::cmdPrcAdd_Click() {
     ui::SetText(cmdPrcEdit, kEdit);
     for (HWND box : {txtPrcName, txtPrcDescription}) ui::SetForeColor(box, kBlack);
@@ -468,19 +490,11 @@ void frmMain::cmdPrcAdd_Click() {
         ui::SetText(cmdPrcAdd, kConfirm);
         ui::SetText(txtPrcName, L"");
         ui::SetText(txtPrcDescription, L"");
-        SendMessageW(txtPrcDescription, EM_SETREADONLY, FALSE, 0);
-        ui::SetCheckState(optLevel[2], 0);
-        ui::SetCheckState(optLevel[1], 1);
-        ShowWindow(picLevel, SW_SHOW);
-        vb::TrimWorkingSet();
+        OpenEditorForInput();
         return;
     }
     const std::wstring name = ui::GetText(txtPrcName), description = ui::GetText(txtPrcDescription);
-    const bool noName = vb::Trim(name).empty(), noDescription = vb::Trim(description).empty();
-    if (noName || noDescription) {
-        if (noName) ui::SetForeColor(txtPrcName, kBlue), ui::SetText(txtPrcName, kFillIn);
-        if (noDescription) ui::SetForeColor(txtPrcDescription, kBlue), ui::SetText(txtPrcDescription, kFillIn);
-    } else {
+    if (MarkMissingFields(name, description, false)) {
         const std::wstring virus = ui::GetCheck(optLevel[2]) == 1 ? L"Y" : L"N";
         const bool exists =
             HasRecord(modMain::g_dbUser, name) || HasRecord(modMain::g_dbMain, EncipheredName(name));
@@ -501,23 +515,11 @@ void frmMain::cmdPrcEdit_Click() {
     SetFocus(txtPrcName);
     if (ui::GetText(cmdPrcEdit) == kEdit) {
         ui::SetText(cmdPrcEdit, kConfirm);
-        SendMessageW(txtPrcDescription, EM_SETREADONLY, FALSE, 0);
-        ui::SetCheckState(optLevel[2], 0);
-        ui::SetCheckState(optLevel[1], 1);
-        ShowWindow(picLevel, SW_SHOW);
-        vb::TrimWorkingSet();
+        OpenEditorForInput();
         return;
     }
     const std::wstring name = ui::GetText(txtPrcName), description = ui::GetText(txtPrcDescription);
-    auto empty = [](const std::wstring& text) {
-        std::wstring t = vb::Trim(text);
-        return t.empty() || t == kFillIn;
-    };
-    const bool noName = empty(name), noDescription = empty(description);
-    if (noName || noDescription) {
-        if (noName) ui::SetForeColor(txtPrcName, kBlue), ui::SetText(txtPrcName, kFillIn);
-        if (noDescription) ui::SetForeColor(txtPrcDescription, kBlue), ui::SetText(txtPrcDescription, kFillIn);
-    } else {
+    if (MarkMissingFields(name, description, true)) {
         const std::wstring virus = ui::GetCheck(optLevel[2]) == 1 ? L"Y" : L"N";
         if (ReplaceUserEntry(name, description, virus))
             vb::MsgBox(hwnd_, L"修改成功！", kInformation, L"修改");
