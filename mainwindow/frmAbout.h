@@ -38,8 +38,8 @@ public:
     void cmdExit_Click();
 
     static constexpr const wchar_t* kCaption = L"关于 Velkaro";
-    static constexpr const wchar_t* kWebPage = L"http://www.morvix.net";
-    static constexpr const wchar_t* kMailAddress = L"morvix@morvix.net";
+    static constexpr const wchar_t* kWebPage = L"http://www.morvix.example";
+    static constexpr const wchar_t* kMailAddress = L"morvix@morvix.example";
 
 protected:
     LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;

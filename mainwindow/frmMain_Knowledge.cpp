@@ -35,7 +35,7 @@ constexpr const wchar_t* kSection = L"Setting";
 // Where the links lead.
 constexpr const wchar_t* kBaiduHost = L"https://www.baidu.com";
 constexpr const wchar_t* kGoogleHost = L"https://www.google.com";
-constexpr const wchar_t* kMakerHost = L"http://www.morvix.net";
+constexpr const wchar_t* kMakerHost = L"http://www.morvix.example";
 
 constexpr unsigned long kRed = 0x0000FF;   // RGB(255, 0, 0)
 constexpr unsigned long kBlack = 0x000000;

@@ -467,7 +467,7 @@ TEST_F(Knowledge, SearchAddressesCarryTheNamePercentEncoded) {
     EXPECT_EQ(opened_[0].owner, nullptr);
     EXPECT_EQ(opened_[0].show, SW_MAXIMIZE);
     EXPECT_EQ(opened_[1].address, frmMain::GoogleSearchAddress(L"q&a.exe"));
-    EXPECT_EQ(opened_[2].address, L"http://www.morvix.net/Process/submit.html");
+    EXPECT_EQ(opened_[2].address, L"http://www.morvix.example/Process/submit.html");
     EXPECT_EQ(opened_[2].owner, Form().Hwnd());
     EXPECT_EQ(opened_[2].show, SW_HIDE);
 }
