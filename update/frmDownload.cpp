@@ -366,7 +366,9 @@ frmDownload::Check frmDownload::CheckForUpdate() {
     versionRead_ = false;
     StartFetch(TempDir + kVersionFileName, kVersionPath);
     while (!versionRead_) {
-        if (!Alive() || vb::QuitPending()) return Check::Cancelled;
+        // The tool is closing (a close waits for the outermost loop): the
+        // check gives up quietly rather than keep the close waiting.
+        if (!Alive() || vb::QuitPending() || vb::OutermostWorkWaiting()) return Check::Cancelled;
         WaitAndPump();
     }
     if (!Alive()) return Check::Cancelled;

@@ -29,24 +29,51 @@ VOID CALLBACK WhileChecking(HWND, UINT, UINT_PTR id, DWORD) {
     frmDownload::Instance().Unload();
 }
 
+VOID CALLBACK CloseTheTool(HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    PostMessageW(Form().Hwnd(), WM_CLOSE, 0, 0);
+}
+// Ends a check that nothing else ends, so a fault fails the test instead of hanging it.
+VOID CALLBACK Watchdog(HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    frmDownload::Instance().Unload();
+}
+
+// A server that accepts and never answers: the update window's check waits on it.
+class SilentServer {
+public:
+    SilentServer() {
+        WSADATA wsa;
+        WSAStartup(MAKEWORD(2, 2), &wsa);
+        listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        listen(listener_, 4);
+        int len = sizeof a;
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len);
+        port_ = ntohs(a.sin_port);
+    }
+    ~SilentServer() {
+        closesocket(listener_);
+        WSACleanup();
+    }
+    int Port() const { return port_; }
+
+private:
+    SOCKET listener_ = INVALID_SOCKET;
+    int port_ = 0;
+};
+
 }  // namespace
 
 TEST(UpdateCommand, MenuItemAndButtonSixOpenTheUpdateWindowOnce) {
     Form();
     StopTimers();
-    WSADATA wsa;
-    WSAStartup(MAKEWORD(2, 2), &wsa);
-    // A server that accepts and never answers keeps the window in its check.
-    SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    ASSERT_EQ(listen(listener, 4), 0);
-    int len = sizeof a;
-    getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+    SilentServer server;
     frmDownload::Instance().serverHost = L"127.0.0.1";
-    frmDownload::Instance().serverPort = ntohs(a.sin_port);
+    frmDownload::Instance().serverPort = server.Port();
 
     testsupport::MessageBoxAnswerer none;
     for (bool menu : {true, false}) {
@@ -59,6 +86,26 @@ TEST(UpdateCommand, MenuItemAndButtonSixOpenTheUpdateWindowOnce) {
         EXPECT_FALSE(frmDownload::Instance().Loaded());
     }
     EXPECT_TRUE(none.Boxes().empty());
-    closesocket(listener);
-    WSACleanup();
+}
+
+// Last: the main window goes.  Closing it while the update window waits for
+// a silent server ends the check quietly, and then both windows go.
+TEST(UpdateCommand, ClosingTheToolDuringTheCheckEndsItQuietly) {
+    Form();
+    StopTimers();
+    SilentServer server;
+    frmDownload::Instance().serverHost = L"127.0.0.1";
+    frmDownload::Instance().serverPort = server.Port();
+    testsupport::MessageBoxAnswerer none;
+    SetTimer(nullptr, 0, 300, CloseTheTool);
+    const UINT_PTR watchdog = SetTimer(nullptr, 0, 8000, Watchdog);
+    // The command runs inside the loop, as a user's click does; the close
+    // then waits for the outermost loop.
+    const DWORD start = GetTickCount();
+    PostMessageW(Form().Hwnd(), WM_COMMAND, mnuHelpUpdate, 0);
+    EXPECT_TRUE(Pump([] { return frmMain::Instance().Hwnd() == nullptr; }, 10000)) << "the main window closes";
+    EXPECT_LT(GetTickCount() - start, 3000u) << "the close had to wait for the check";
+    KillTimer(nullptr, watchdog);
+    EXPECT_FALSE(frmDownload::Instance().Loaded());
+    EXPECT_TRUE(none.Boxes().empty());
 }

@@ -170,6 +170,7 @@ bool DoEvents() {
 }
 
 bool QuitPending() { return g_quitPending; }
+bool OutermostWorkWaiting() { return !Deferred().empty(); }
 
 int RunMessageLoop() {
     MSG msg;

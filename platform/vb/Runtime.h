@@ -44,6 +44,9 @@ public:
 // window): remembered, and run by the outermost loop once every nested loop
 // and handler has returned.  Run at once when called from the outermost loop.
 void RunFromOutermostLoop(std::function<void()> action);
+// True while such work waits: a wait with no end of its own (a server that
+// never answers) gives up, so the outermost loop gets to run it.
+bool OutermostWorkWaiting();
 
 // ---- message boxes --------------------------------------------------------
 // Every box of the tool goes through here.  Style is the MB_* flags; the
