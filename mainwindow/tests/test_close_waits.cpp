@@ -80,14 +80,17 @@ TEST(CloseWaits, BoxWaitAndRefreshRunNormallyAndTheOuterLoopCloses) {
     start = GetTickCount();
     Form().Delay(1000);
     const DWORD waited = GetTickCount() - start;
-    EXPECT_GE(g_ticks, 10) << "a 50 ms timer during a one-second wait";
-    EXPECT_LT(waited, 1500u);
+    // About 20 when idle, 0 with a flooded pump; a loaded machine loses some.
+    EXPECT_GE(g_ticks, 6) << "a 50 ms timer during a one-second wait";
+    EXPECT_LT(waited, 3000u);
     KillTimer(nullptr, ticker);
     ASSERT_NE(frmMain::Instance().Hwnd(), nullptr) << "nothing closes inside the wait";
 
     // 3. A refresh pass at its normal speed: the pump is not flooded.
     const DWORD pending = TimeRefresh();
-    EXPECT_LE(pending, 2 * normal + 100) << "normal " << normal << " ms";
+    // Twice the normal time, and a margin for a loaded machine (a flooded pump
+    // made it thirty times as long).
+    EXPECT_LE(pending, 2 * normal + 300) << "normal " << normal << " ms";
     EXPECT_GE(List().Count(), rows / 2);
     ASSERT_NE(frmMain::Instance().Hwnd(), nullptr) << "nothing closes inside the refresh";
 
