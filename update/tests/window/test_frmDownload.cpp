@@ -92,12 +92,13 @@ std::wstring SelectedFolderName(HWND dialog) {
 DWORD WINAPI DriveFolderDialog(void* param) {
     auto* choice = static_cast<FolderChoice*>(param);
     HWND dialog = nullptr;
-    for (DWORD t0 = GetTickCount(); !dialog && GetTickCount() - t0 < 10000; Sleep(50))
+    for (DWORD t0 = GetTickCount(); !dialog && GetTickCount() - t0 < 30000; Sleep(50))
         EnumWindows(FindBrowseDialog, reinterpret_cast<LPARAM>(&dialog));
     if (!dialog) return 1;
-    // OK only once the folder is really selected; else Cancel, so nothing lands elsewhere.
+    // OK only once the folder is really selected; else Cancel, so nothing lands
+    // elsewhere.  The shell fills the tree slowly on a loaded machine.
     const std::wstring leaf = fs::path(choice->folder).filename().wstring();
-    for (DWORD t0 = GetTickCount(); !choice->done && GetTickCount() - t0 < 5000; Sleep(100)) {
+    for (DWORD t0 = GetTickCount(); !choice->done && GetTickCount() - t0 < 30000; Sleep(100)) {
         SendMessageW(dialog, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(choice->folder.c_str()));
         choice->done = SelectedFolderName(dialog) == leaf;
     }
@@ -242,8 +243,8 @@ TEST_F(UpdateWindow, NewProgramLandsInTheChosenFolder) {
     FolderChoice choice{target.Path()};
     win::Handle driver(CreateThread(nullptr, 0, DriveFolderDialog, &choice, 0, nullptr));
     frmDownload::Instance().Load();
-    ASSERT_TRUE(testsupport::PumpUntil([] { return !frmDownload::Instance().Loaded(); }, 20000));
-    WaitForSingleObject(driver.get(), 5000);
+    ASSERT_TRUE(testsupport::PumpUntil([] { return !frmDownload::Instance().Loaded(); }, 90000));
+    WaitForSingleObject(driver.get(), 30000);
     EXPECT_TRUE(choice.done);
     auto boxes = ToolBoxes(answers);
     ASSERT_EQ(boxes.size(), 2u);
