@@ -345,6 +345,9 @@ public:
 
     static constexpr const wchar_t* kCaption = L" Velkaro  ";
     static constexpr const wchar_t* kProgramVersion = L"4.12.20080509";
+    // Where the settings live in the per-user settings store.
+    static constexpr const wchar_t* kSettingsApp = L"Morvix";
+    static constexpr const wchar_t* kSettingsSection = L"Setting";
 
 protected:
     LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;

@@ -29,8 +29,6 @@
 
 namespace {
 
-constexpr const wchar_t* kApp = L"Morvix";
-constexpr const wchar_t* kSection = L"Setting";
 
 // Where the links lead.
 constexpr const wchar_t* kBaiduHost = L"https://www.baidu.com";
@@ -655,7 +653,7 @@ void frmMain::chkAntiVirus_Click() {
     SetMenuChecked(frmMainMenu::mnuSettingAntiVirus, false);
     if (ui::GetCheck(chkAntiVirus) == 1) {
         SetMenuChecked(frmMainMenu::mnuSettingAntiVirus, true);
-        vb::SaveSetting(kApp, kSection, L"AntiVirus", L"1");
+        vb::SaveSetting(frmMain::kSettingsApp, frmMain::kSettingsSection, L"AntiVirus", L"1");
         // Turned on again inside a sweep's box: the running sweep goes on.
         if (sweepDepth_ == 0) {
             ++sweepDepth_;
@@ -666,7 +664,7 @@ void frmMain::chkAntiVirus_Click() {
         modMain::g_rsUser.reset();
     } else {
         SetMenuChecked(frmMainMenu::mnuSettingAntiVirus, false);
-        vb::SaveSetting(kApp, kSection, L"AntiVirus", L"0");
+        vb::SaveSetting(frmMain::kSettingsApp, frmMain::kSettingsSection, L"AntiVirus", L"0");
     }
     vb::TrimWorkingSet();
 }

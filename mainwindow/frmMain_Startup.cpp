@@ -23,8 +23,6 @@ using namespace frmMainMenu;
 
 namespace {
 
-constexpr const wchar_t* kApp = L"Morvix";
-constexpr const wchar_t* kSection = L"Setting";
 constexpr const wchar_t* kRunKey = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
 constexpr const wchar_t* kRunValue = L"Morvix_AutoRun_Hide";
 constexpr const wchar_t* kCipherKey = L"46120573";
@@ -83,15 +81,15 @@ void frmMain::Form_Load() {
 
     // Settings: "@@" on every start; a section holding only the marker is a first run.
     vb::Try([] {
-        vb::SaveSetting(kApp, kSection, L"@@", L"0");
-        if (vb::GetAllSettings(kApp, kSection).size() == 1) {
-            vb::SaveSetting(kApp, kSection, L"AlwaysOnTop", L"0");
-            vb::SaveSetting(kApp, kSection, L"AntiVirus", L"0");
-            vb::SaveSetting(kApp, kSection, L"AutoRun", L"0");
+        vb::SaveSetting(frmMain::kSettingsApp, frmMain::kSettingsSection, L"@@", L"0");
+        if (vb::GetAllSettings(frmMain::kSettingsApp, frmMain::kSettingsSection).size() == 1) {
+            vb::SaveSetting(frmMain::kSettingsApp, frmMain::kSettingsSection, L"AlwaysOnTop", L"0");
+            vb::SaveSetting(frmMain::kSettingsApp, frmMain::kSettingsSection, L"AntiVirus", L"0");
+            vb::SaveSetting(frmMain::kSettingsApp, frmMain::kSettingsSection, L"AutoRun", L"0");
         }
     });
     vb::Try([&] {
-        if (vb::GetSetting(kApp, kSection, L"AutoRun") == L"1") {
+        if (vb::GetSetting(frmMain::kSettingsApp, frmMain::kSettingsSection, L"AutoRun") == L"1") {
             modReg::SetRegistryValue(HKEY_LOCAL_MACHINE, kRunKey, kRunValue, RunValueData(), REG_SZ);
             SetCheckValue(chkAutoRun, 1);
             SetMenuChecked(mnuSettingAutoRun, true);
@@ -102,7 +100,7 @@ void frmMain::Form_Load() {
         }
     });
     vb::Try([&] {
-        if (vb::GetSetting(kApp, kSection, L"AlwaysOnTop") == L"1") {
+        if (vb::GetSetting(frmMain::kSettingsApp, frmMain::kSettingsSection, L"AlwaysOnTop") == L"1") {
             SetWindowPos(hwnd_, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
             SetCheckValue(chkAlwaysOnTop, 1);
             SetMenuChecked(mnuSettingAlwaysOnTop, true);
@@ -112,7 +110,7 @@ void frmMain::Form_Load() {
         }
     });
     vb::Try([&] {
-        bool on = vb::GetSetting(kApp, kSection, L"AntiVirus") == L"1";
+        bool on = vb::GetSetting(frmMain::kSettingsApp, frmMain::kSettingsSection, L"AntiVirus") == L"1";
         SetCheckValue(chkAntiVirus, on ? 1 : 0);
         SetMenuChecked(mnuSettingAntiVirus, on);
     });
@@ -228,12 +226,12 @@ void frmMain::chkAutoRun_Click() {
     if (ui::GetCheck(chkAutoRun) == 1) {
         if (modReg::SetRegistryValue(HKEY_LOCAL_MACHINE, kRunKey, kRunValue, RunValueData(), REG_SZ)) {
             SetMenuChecked(mnuSettingAutoRun, true);
-            vb::SaveSetting(kApp, kSection, L"AutoRun", L"1");
+            vb::SaveSetting(frmMain::kSettingsApp, frmMain::kSettingsSection, L"AutoRun", L"1");
         }
     } else {
         if (modReg::DeleteRegistryValue(HKEY_LOCAL_MACHINE, kRunKey, kRunValue)) {
             SetMenuChecked(mnuSettingAutoRun, false);
-            vb::SaveSetting(kApp, kSection, L"AutoRun", L"0");
+            vb::SaveSetting(frmMain::kSettingsApp, frmMain::kSettingsSection, L"AutoRun", L"0");
         }
     }
     vb::TrimWorkingSet();
@@ -244,5 +242,5 @@ void frmMain::chkAlwaysOnTop_Click() {
     bool on = ui::GetCheck(chkAlwaysOnTop) == 1;
     SetWindowPos(hwnd_, on ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     SetMenuChecked(mnuSettingAlwaysOnTop, on);
-    vb::SaveSetting(kApp, kSection, L"AlwaysOnTop", on ? L"1" : L"0");
+    vb::SaveSetting(frmMain::kSettingsApp, frmMain::kSettingsSection, L"AlwaysOnTop", on ? L"1" : L"0");
 }
