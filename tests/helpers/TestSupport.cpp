@@ -137,6 +137,11 @@ MessageBoxAnswerer::~MessageBoxAnswerer() {
 }
 
 void MessageBoxAnswerer::OnBox(HWND box) {
+    // A box that loses and regains activation (a busy window manager) is one
+    // box: it gets one answer, never the next box's.
+    const wchar_t* seen = L"MorvixTest.Answered";
+    if (GetPropW(box, seen)) return;
+    SetPropW(box, seen, reinterpret_cast<HANDLE>(1));
     BoxRecord r;
     r.title = WindowText(box);
     r.text = WindowText(GetDlgItem(box, 0xFFFF));
