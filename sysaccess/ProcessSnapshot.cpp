@@ -85,6 +85,7 @@ std::unordered_map<DWORD, ProcessSample> TakeProcessSnapshot() {
         ProcessSample& s = samples[pid];
         s.cpuTime = static_cast<uint32_t>(head.KernelTime.LowPart) + static_cast<uint32_t>(head.UserTime.LowPart);
         s.workingSet = head.WorkingSetSize;
+        s.basePriority = head.BasePriority;
         if (head.NextEntryOffset == 0) break;
         offset += head.NextEntryOffset;
     }

@@ -12,6 +12,10 @@ namespace sysaccess {
 struct ProcessSample {
     uint32_t cpuTime = 0;      // low 32 bits of kernel time + low 32 bits of user time, modulo 2^32
     uint64_t workingSet = 0;   // bytes
+    // The process's base priority as this system reports it.  Its scale is
+    // the system's own (Wine reports its priority-class numbers), so it only
+    // tells whether the priority class changed since an earlier snapshot.
+    long basePriority = 0;
 };
 
 // NtQuerySystemInformation, looked up at run time; -1 when ntdll lacks it.

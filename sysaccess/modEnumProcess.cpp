@@ -38,6 +38,12 @@ std::wstring RowKey(DWORD pid) { return L"PID:" + std::to_wstring(pid); }
 struct CachedProcess {
     win::Handle handle;
     DWORD access = 0;
+    // The priority text last read through the handle, and the snapshot's base
+    // priority at that moment: while the base priority stays, so does the
+    // class, and the text is not read again (a round trip per process).
+    std::wstring priority;
+    long basePriority = 0;
+    bool priorityRead = false;
 };
 
 std::map<DWORD, CachedProcess>& HandleCache() {
@@ -45,7 +51,7 @@ std::map<DWORD, CachedProcess>& HandleCache() {
     return cache;
 }
 
-const CachedProcess* CachedHandle(ProcessListOwner& owner, DWORD pid) {
+CachedProcess* CachedHandle(ProcessListOwner& owner, DWORD pid) {
     auto& cache = HandleCache();
     auto it = cache.find(pid);
     if (it != cache.end()) return &it->second;
@@ -100,8 +106,20 @@ std::wstring MemoryOf(ProcessListOwner& owner, DWORD pid) {
 }
 
 std::wstring PriorityOf(ProcessListOwner& owner, DWORD pid) {
-    const CachedProcess* process = CachedHandle(owner, pid);
-    return PriorityText(process ? process->handle.get() : nullptr);
+    CachedProcess* process = CachedHandle(owner, pid);
+    if (!process) return PriorityText(nullptr);
+    const auto& snapshot = PassSnapshot();
+    auto it = snapshot.find(pid);
+    if (it == snapshot.end()) {
+        process->priorityRead = false;
+        return PriorityText(process->handle.get());
+    }
+    if (!process->priorityRead || process->basePriority != it->second.basePriority) {
+        process->priority = PriorityText(process->handle.get());
+        process->basePriority = it->second.basePriority;
+        process->priorityRead = true;
+    }
+    return process->priority;
 }
 
 // Waiting messages run between processes so the window stays responsive; a
@@ -329,6 +347,9 @@ void RemoveExitedProcesses(ui::ListView& list) {
             GetExitCodeProcess(h, &code);
             if (pid != 0 && code != STILL_ACTIVE) {
                 list.Remove(i);
+                // Its identifier may come back in this very pass for a new
+                // process, which must not be read through the old handle.
+                HandleCache().erase(pid);
                 removed = true;
             }
         });
