@@ -123,8 +123,8 @@ public:
     // Refused with 3027 on a read-only database or a table with indexes.
     RowId Append(const std::vector<Value>& values);
     void Delete(RowId id);
-    // Writes the new row first and then deletes the old one, so a failure
-    // between the two leaves both, never neither.
+    // The new row and the old one's deletion in one commit: a failure leaves
+    // exactly the old row, success exactly the new one.
     RowId Replace(RowId id, const std::vector<Value>& values);
 
 private:
@@ -135,7 +135,18 @@ private:
         bool live = true;
     };
 
+    // Where a staged row goes.
+    struct PlacedRow {
+        std::uint32_t page = 0;
+        std::uint16_t slot = 0;
+        bool newPage = false;
+    };
+    struct Staging;  // the writes' page changes, staged in a batch (Table.cpp)
+
     Table(Database& db, std::wstring name, std::uint32_t tdefPage);
+    // After a commit: the row cache and indexes learn what the file now holds.
+    RowId CacheAppended(const PlacedRow& placed, const std::vector<std::uint8_t>& bytes);
+    void CacheDeleted(RowId id);
     void Load();
     void EnsureRows();
     std::vector<std::uint8_t> EncodeRow(const std::vector<Value>& values) const;

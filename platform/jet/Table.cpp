@@ -529,40 +529,63 @@ std::vector<std::uint8_t> Table::EncodeRow(const std::vector<Value>& values) con
     return row;
 }
 
-Table::RowId Table::Append(const std::vector<Value>& values) {
-    CheckWritable();
-    EnsureRows();
-    std::vector<std::uint8_t> bytes = EncodeRow(values);
-    Pager& pager = *db_.pager_;
-    Pager::Batch batch(pager);
-    // Pages are written in the order first touched, after any new page; the
-    // write that makes the row visible comes last, so a failure before it
-    // leaves the table as it was.  The row count goes first: readers count by
-    // scanning, so a count left one too high is harmless.
-    std::uint8_t* def = batch.Modify(tdefPage_);
+struct Table::Staging {
+    static PlacedRow Append(Table& t, Pager::Batch& batch, const std::vector<std::uint8_t>& bytes,
+                            std::uint32_t preferredPage = 0);
+    static void Delete(Table& t, Pager::Batch& batch, RowId id);
+};
+
+// Stages a new row: on the preferred page (0: none) if it has room, else the
+// last page with room, any other, or a new page.  Pages are written in the order first touched, after any new page; the
+// write that makes the row visible comes last, so a failure before it leaves
+// the table as it was.  The row count goes first: readers count by scanning,
+// so a count left one too high is harmless.
+Table::PlacedRow Table::Staging::Append(Table& t, Pager::Batch& batch, const std::vector<std::uint8_t>& bytes,
+                                        std::uint32_t preferredPage) {
+    const std::uint32_t owner = t.tdefPage_;
+    std::uint8_t* def = batch.Modify(owner);
     Put32(def + 0x10, Get32(def + 0x10) + 1);
+    PlacedRow placed;
     int slot = -1;
-    std::uint32_t pageNo = 0;
-    bool newPage = false;
-    // The last page first (where appends normally land), then any other.
-    for (auto it = ownedPages_.rbegin(); it != ownedPages_.rend() && slot < 0; ++it) {
-        pageNo = *it;
-        slot = TryAddRow(batch, pageNo, tdefPage_, bytes);
+    if (preferredPage != 0) {
+        placed.page = preferredPage;
+        slot = TryAddRow(batch, placed.page, owner, bytes);
+    }
+    for (auto it = t.ownedPages_.rbegin(); it != t.ownedPages_.rend() && slot < 0; ++it) {
+        placed.page = *it;
+        slot = TryAddRow(batch, placed.page, owner, bytes);
     }
     if (slot < 0) {
-        pageNo = batch.Allocate();
-        InitDataPage(batch.Modify(pageNo), tdefPage_);
-        slot = TryAddRow(batch, pageNo, tdefPage_, bytes);
-        MarkPageUsed(batch, pageNo);
-        SetMapBit(batch, freeMap_, pageNo, pager.file().Name());
-        SetMapBit(batch, usedMap_, pageNo, pager.file().Name());  // makes the page part of the table
-        newPage = true;
+        const std::wstring& file = t.db_.pager_->file().Name();
+        placed.page = batch.Allocate();
+        InitDataPage(batch.Modify(placed.page), owner);
+        slot = TryAddRow(batch, placed.page, owner, bytes);
+        MarkPageUsed(batch, placed.page);
+        SetMapBit(batch, t.freeMap_, placed.page, file);
+        SetMapBit(batch, t.usedMap_, placed.page, file);  // makes the page part of the table
+        placed.newPage = true;
     }
-    batch.Commit();
+    placed.slot = std::uint16_t(slot);
+    return placed;
+}
 
-    if (newPage) ownedPages_.push_back(pageNo);
+// Stages the deletion of a live row: the count first, the slot mark last.
+void Table::Staging::Delete(Table& t, Pager::Batch& batch, RowId id) {
+    RowPointer where = t.rows_[id].where;
+    std::size_t start, end;
+    std::uint16_t flags;
+    if (!RowExtent(batch.Read(where.page), where.slot, start, end, flags)) ThrowCorrupt(t.db_.Name());
+    std::uint8_t* def = batch.Modify(t.tdefPage_);
+    if (std::uint32_t count = Get32(def + 0x10)) Put32(def + 0x10, count - 1);
+    std::uint8_t* page = batch.Modify(where.page);
+    std::uint8_t* entry = page + kDataPageHeader + 2 * where.slot;
+    Put16(entry, Get16(entry) | kSlotDeleted);
+}
+
+Table::RowId Table::CacheAppended(const PlacedRow& placed, const std::vector<std::uint8_t>& bytes) {
+    if (placed.newPage) ownedPages_.push_back(placed.page);
     CachedRow row;
-    row.where = {pageNo, std::uint16_t(slot)};
+    row.where = {placed.page, placed.slot};
     row.values = DecodeRow(bytes.data(), bytes.size());
     rows_.push_back(std::move(row));
     ++liveCount_;
@@ -571,33 +594,46 @@ Table::RowId Table::Append(const std::vector<Value>& values) {
     return id;
 }
 
-void Table::Delete(RowId id) {
-    CheckWritable();
-    if (!IsLive(id)) throw Error(err::RecordDeleted, L"Record is deleted.");
-    Pager::Batch batch(*db_.pager_);
-    RowPointer where = rows_[id].where;
-    std::size_t start, end;
-    std::uint16_t flags;
-    if (!RowExtent(batch.Read(where.page), where.slot, start, end, flags)) ThrowCorrupt(db_.Name());
-    // The count first, the slot mark last (see Append).
-    std::uint8_t* def = batch.Modify(tdefPage_);
-    if (std::uint32_t count = Get32(def + 0x10)) Put32(def + 0x10, count - 1);
-    std::uint8_t* page = batch.Modify(where.page);
-    std::uint8_t* entry = page + kDataPageHeader + 2 * where.slot;
-    Put16(entry, Get16(entry) | kSlotDeleted);
-    batch.Commit();
-
+void Table::CacheDeleted(RowId id) {
     IndexRemove(id);
     rows_[id].live = false;
     --liveCount_;
 }
 
+Table::RowId Table::Append(const std::vector<Value>& values) {
+    CheckWritable();
+    EnsureRows();
+    std::vector<std::uint8_t> bytes = EncodeRow(values);
+    Pager::Batch batch(*db_.pager_);
+    PlacedRow placed = Staging::Append(*this, batch, bytes);
+    batch.Commit();
+    return CacheAppended(placed, bytes);
+}
+
+void Table::Delete(RowId id) {
+    CheckWritable();
+    if (!IsLive(id)) throw Error(err::RecordDeleted, L"Record is deleted.");
+    Pager::Batch batch(*db_.pager_);
+    Staging::Delete(*this, batch, id);
+    batch.Commit();
+    CacheDeleted(id);
+}
+
 Table::RowId Table::Replace(RowId id, const std::vector<Value>& values) {
     CheckWritable();
     if (!IsLive(id)) throw Error(err::RecordDeleted, L"Record is deleted.");
-    RowId added = Append(values);
-    Delete(id);
-    return added;
+    EnsureRows();
+    std::vector<std::uint8_t> bytes = EncodeRow(values);
+    // One batch: a failure anywhere rolls back both halves.  The new row goes
+    // on the old one's page when it fits, so one page write makes the whole
+    // change visible: even a device that refuses the rollback's writes then
+    // leaves the old row or the new one, never both.
+    Pager::Batch batch(*db_.pager_);
+    PlacedRow placed = Staging::Append(*this, batch, bytes, rows_[id].where.page);
+    Staging::Delete(*this, batch, id);
+    batch.Commit();
+    CacheDeleted(id);
+    return CacheAppended(placed, bytes);
 }
 
 }  // namespace jet
