@@ -19,8 +19,10 @@ constexpr UINT kReport = MB_OK | MB_ICONINFORMATION;
 }  // namespace
 
 std::wstring frmMain::TaskmgrDebuggerData() {
-    // Not quoted: the system takes the whole value as the program to start.
-    return vb::AppPath() + L"\\" + vb::AppEXEName() + L".exe";
+    // Quoted: the system puts the value in front of Task Manager's command
+    // line and parses the result, so an unquoted path with a blank would
+    // start its first word, C:\Program.exe, instead.
+    return L"\"" + vb::AppPath() + L"\\" + vb::AppEXEName() + L".exe\"";
 }
 
 void frmMain::RegisterMenuCommands() {

@@ -38,7 +38,7 @@ protected:
 
 }  // namespace
 
-TEST_F(Commands, TaskManagerIsReplacedByTheBarePathAndRestoredOnce) {
+TEST_F(Commands, TaskManagerIsReplacedByTheQuotedPathAndRestoredOnce) {
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(nullptr, self, MAX_PATH);
     RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, frmMain::kTaskmgrKey, L"Debugger");
@@ -48,8 +48,8 @@ TEST_F(Commands, TaskManagerIsReplacedByTheBarePathAndRestoredOnce) {
     Command(mnuSettingTaskmgr1);  // written again: success again
     std::wstring data;
     ASSERT_TRUE(ReadValue(HKEY_LOCAL_MACHINE, frmMain::kTaskmgrKey, L"Debugger", &data));
-    EXPECT_EQ(_wcsicmp(data.c_str(), self), 0) << "the program's own path, unquoted: " << testing::PrintToString(data);
-    EXPECT_EQ(data.front(), self[0]);
+    EXPECT_EQ(_wcsicmp(data.c_str(), (L"\"" + std::wstring(self) + L"\"").c_str()), 0)
+        << "the program's own path, quoted: " << testing::PrintToString(data);
 
     Command(mnuSettingTaskmgr2);
     EXPECT_FALSE(ReadValue(HKEY_LOCAL_MACHINE, frmMain::kTaskmgrKey, L"Debugger"));
