@@ -18,6 +18,7 @@
 #include "sysaccess/modAdjustToken.h"
 #include "sysaccess/modEnDeCryption.h"
 #include "sysaccess/modReg.h"
+#include "update/frmDownload.h"
 
 using namespace frmMainMenu;
 
@@ -31,10 +32,32 @@ std::wstring RunValueData() {
     return L"\"" + vb::AppPath() + L"\\" + vb::AppEXEName() + L".exe\" /h";
 }
 
-std::wstring TempFolder() {
-    wchar_t buffer[MAX_PATH + 1] = {};
-    GetTempPathW(MAX_PATH + 1, buffer);
-    return buffer;  // ends with "\"
+// Copies source to a new temporary file in target's folder, flushed to disk,
+// and puts it in place of target with one rename: target is at every moment
+// either the whole old file or the whole new one.
+bool ReplaceByCopy(const std::wstring& source, const std::wstring& target) {
+    const std::wstring folder = target.substr(0, target.find_last_of(L'\\'));
+    wchar_t staged[MAX_PATH + 16] = {};
+    if (!GetTempFileNameW(folder.c_str(), L"mxd", 0, staged)) return false;
+    bool ok = CopyFileW(source.c_str(), staged, FALSE) != 0;
+    if (ok) {
+        win::FileHandle f(CreateFileW(staged, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ok = f && FlushFileBuffers(f.get());
+    }
+    ok = ok && MoveFileExW(staged, target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    if (!ok) DeleteFileW(staged);
+    return ok;
+}
+
+// The knowledge base a download left for this start.  Only a whole database
+// is installed (the check the update window makes after its download: it
+// opens with the password and every table reads to its end); anything else,
+// a cut-off download above all, would leave the tool without its knowledge.
+// The pending file goes once it is installed or refused; a copy or rename
+// that fails keeps the old db.mdb and the pending file.
+void InstallPendingDatabase(const std::wstring& pending, const std::wstring& target) {
+    if (GetFileAttributesW(pending.c_str()) == INVALID_FILE_ATTRIBUTES) return;
+    if (!frmDownload::IsCompleteDatabase(pending) || ReplaceByCopy(pending, target)) DeleteFileW(pending.c_str());
 }
 
 }  // namespace
@@ -47,10 +70,10 @@ void frmMain::Form_Initialize() {
         InitCommonControlsEx(&icc);
     });
     vb::Try([] { InitializeCom(); });
-    const std::wstring temp = TempFolder();
     if (vb::CommandLineArgs() == L"/updatemdb") {
-        // A failing copy (no file, target in use) leaves the old knowledge base.
-        CopyFileW((temp + L"_mx_db._tmp").c_str(), (vb::AppPath() + L"\\db.mdb").c_str(), FALSE);
+        vb::Try([] {
+            InstallPendingDatabase(vb::TempPath() + frmDownload::kPendingDatabaseName, vb::AppPath() + L"\\db.mdb");
+        });
     }
     vb::Try([] {
         modMain::g_dbMain = dao::DBEngine::OpenDatabase(vb::AppPath() + L"\\db.mdb", true, false,

@@ -6,10 +6,35 @@
 
 #include "mainwindow/frmMain.h"
 #include "platform/vb/Runtime.h"
+#include "platform/win/Handle.h"
 
 namespace modMain {
 
+namespace {
+
+// How long a relaunched instance waits for the one that started the relaunch.
+constexpr DWORD kRelaunchWait = 60000;
+
+// Every instance owns this mutex from its start to its end: the system gives
+// it up only when the process is gone, with its knowledge bases closed.
+// The caption check below still decides who runs; the mark only tells a
+// relaunched instance when the old one has ended.  Acquired, abandoned by an
+// ended owner, or still held after the wait: the handle stays open for the
+// life of the process either way.
+void TakeInstanceMark(DWORD waitMs) {
+    static win::Handle mark(CreateMutexW(nullptr, FALSE, kInstanceMark));
+    if (mark) WaitForSingleObject(mark.get(), waitMs);
+}
+
+}  // namespace
+
 int Main() {
+    // A start for a knowledge-base update comes from Quenlo while the
+    // instance that downloaded it may still be closing (a box, a menu, the
+    // notification icon's removal): it waits for that process to end, so
+    // the new file can be installed, instead of stepping aside for it.
+    const bool relaunched = vb::CommandLineArgs() == L"/updatemdb";
+    TakeInstanceMark(relaunched ? kRelaunchWait : 0);
     HWND other = FindWindowW(nullptr, frmMain::kCaption);
     if (other) {
         g_alreadyRunning = true;
@@ -39,4 +64,3 @@ int Main() {
 
 }  // namespace modMain
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return modMain::Main(); }

@@ -13,6 +13,9 @@ using modEnumProcess::g_rsMain;
 using modEnumProcess::g_rsUser;
 using modEnumProcess::kDatabasePassword;
 
+// The name of the mutex each running instance owns until it ends.
+inline constexpr const wchar_t* kInstanceMark = L"Local\\Morvix.Instance";
+
 int Main();
 
 }  // namespace modMain

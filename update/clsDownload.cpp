@@ -2,6 +2,7 @@
 
 #include <random>
 
+#include "platform/vb/Runtime.h"
 #include "platform/win/Text.h"
 #include "update/modDownload.h"
 
@@ -145,11 +146,8 @@ wchar_t clsDownload::RandomFileChar() {
 }
 
 std::wstring clsDownload::MakeTempFileName() {
-    wchar_t buf[MAX_PATH + 1] = {};
-    DWORD n = GetTempPathW(MAX_PATH + 1, buf);
-    if (n == 0 || n > MAX_PATH) return L"";
-    std::wstring folder(buf, n);
-    if (folder.back() != L'\\') folder += L'\\';
+    const std::wstring folder = vb::TempPath();
+    if (folder.empty()) return L"";
     for (;;) {
         std::wstring name;
         for (int i = 0; i < 8; ++i) name += RandomFileChar();

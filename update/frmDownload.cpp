@@ -33,12 +33,6 @@ constexpr const wchar_t* kResourceType = L"VBRESEXE";
 // Client area and controls, in twips as designed.
 constexpr long kClientWidth = 5400, kClientHeight = 1680;
 
-std::wstring TempFolder() {
-    wchar_t buffer[256] = {};
-    GetTempPathW(255, buffer);
-    return buffer;  // ends with "\"
-}
-
 // Lets the window messages run until something arrives or a moment passes.
 void WaitAndPump() {
     MsgWaitForMultipleObjectsEx(0, nullptr, 50, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
@@ -251,7 +245,7 @@ void frmDownload::Form_Load() {
         UpdateWindow(hwnd_);
         SetWindowPos(hwnd_, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     });
-    TempDir = TempFolder();
+    TempDir = vb::TempPath();
     std::wstring description;
     modDownload::StartWinsock(description);
     RemoteFile = clsDownload::Create();
@@ -315,9 +309,20 @@ void frmDownload::Form_QueryUnload() {
     Cancelled = true;
     if (RemoteFile) {
         RemoteFile->SetEvents(nullptr);  // its end raises nothing more here
+        RemoteFile->Disconnect();        // closes the output file now, even while a notification holds the object
         RemoteFile.reset();              // a running notification keeps its own reference
     }
+    DiscardPartialDownload();
+    relaunchHold_.reset();
     modDownload::StopWinsock();
+}
+
+// A download that did not end whole is deleted: a partial knowledge base must
+// never wait for a start with "/updatemdb", and a partial archive never looks
+// like the program.
+void frmDownload::DiscardPartialDownload() {
+    if (!partialFile_.empty()) DeleteFileW(partialFile_.c_str());
+    partialFile_.clear();
 }
 
 LRESULT frmDownload::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -394,13 +399,19 @@ void frmDownload::DownloadDatabase() {
                                                     : RemoteDBVersion;
     ui::SetText(lblDownloadText, L"正在下载最新数据库(" + date + L")：");
     Mode = 1;
-    StartFetch(TempDir + kPendingDatabaseName, kDatabasePath);
+    partialFile_ = TempDir + kPendingDatabaseName;
+    StartFetch(partialFile_, kDatabasePath);
 }
 
+// The archive arrives under a temporary name beside the target and takes the
+// target's name only when it is complete: an existing Morvix.rar is kept
+// until then.
 void frmDownload::DownloadProgram(const std::wstring& target) {
     ui::SetText(lblDownloadText, L"正在下 Velkaro v" + RemoteVersion + L"：");
     Mode = 2;
-    StartFetch(target, kProgramPath);
+    programTarget_ = target;
+    partialFile_ = target + kPartialSuffix;
+    StartFetch(partialFile_, kProgramPath);
 }
 
 std::wstring frmDownload::BrowseForFolder(const std::wstring& title) {
@@ -424,17 +435,34 @@ std::wstring frmDownload::BrowseForFolder(const std::wstring& title) {
 }
 
 bool frmDownload::WriteRelaunchProgram() {
+    relaunchHold_.reset();
     HRSRC res = FindResourceW(nullptr, MAKEINTRESOURCEW(kResourceId), kResourceType);
     HGLOBAL loaded = res ? LoadResource(nullptr, res) : nullptr;
-    const void* bytes = loaded ? LockResource(loaded) : nullptr;
+    const auto* bytes = loaded ? static_cast<const BYTE*>(LockResource(loaded)) : nullptr;
     DWORD size = res ? SizeofResource(nullptr, res) : 0;
     if (!bytes || size == 0) return false;
-    // CREATE_ALWAYS: a longer helper left from an earlier run is cut, not kept.
-    win::FileHandle file(CreateFileW((TempDir + kRelaunchName).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return false;
-    DWORD written = 0;
-    return ::WriteFile(file.get(), bytes, size, &written, nullptr) && written == size;
+    const std::wstring path = TempDir + kRelaunchName;
+    {
+        // CREATE_ALWAYS: a longer helper left from an earlier run is cut, not kept.
+        win::FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+        DWORD written = 0;
+        if (!file || !::WriteFile(file.get(), bytes, size, &written, nullptr) || written != size) return false;
+    }
+    // Held from now until it has been started: others may read it but not
+    // write, rename or delete it, so what runs is what was written.  The
+    // bytes are read back through the held handle, which also covers the
+    // moment between writing and holding.
+    win::FileHandle hold(
+        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!hold) return false;
+    std::vector<BYTE> back(size + 1);
+    DWORD read = 0;
+    if (!ReadFile(hold.get(), back.data(), size + 1, &read, nullptr) || read != size ||
+        !std::equal(bytes, bytes + size, back.begin()))
+        return false;
+    relaunchHold_ = std::move(hold);
+    return true;
 }
 
 void frmDownload::Relaunch() {
@@ -455,7 +483,9 @@ void frmDownload::Relaunch() {
     si.dwFlags = STARTF_USESHOWWINDOW;
     si.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+    const bool started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
+    relaunchHold_.reset();
+    if (!started) {
         // The tool keeps running with its old knowledge base.
         vb::MsgBox(hwnd_, L"无法启动重启程序 " + std::wstring(kRelaunchName) + L"，请稍后重新启动本程序。  ",
                    kExclamation);
@@ -499,6 +529,7 @@ void frmDownload::BytesReceived(long& lByteCount, long& /*ID*/) {
 void frmDownload::DownloadFailed(long& Why, long& /*ID*/) {
     if (!Alive() || Failed) return;  // one failure, one message
     Failed = true;
+    DiscardPartialDownload();
     vb::MsgBox(hwnd_, L"下载失败！错误代码：" + std::to_wstring(Why) + L".  ", kExclamation);
     Unload();
 }
@@ -516,10 +547,18 @@ void frmDownload::Disconnected(long& /*ID*/) {
         break;
     }
     case 1:
+        partialFile_.clear();  // whole as far as the download knows: Relaunch checks it
         Relaunch();
         break;
     case 2:
-        vb::MsgBox(hwnd_, L"下载完毕！  ", kInformation);
+        if (MoveFileExW(partialFile_.c_str(), programTarget_.c_str(),
+                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            partialFile_.clear();
+            vb::MsgBox(hwnd_, L"下载完毕！  ", kInformation);
+        } else {
+            DiscardPartialDownload();
+            vb::MsgBox(hwnd_, L"无法保存下载的文件 " + programTarget_ + L"，原有文件保持不变。  ", kExclamation);
+        }
         Unload();
         break;
     }

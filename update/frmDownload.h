@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/ui/Form.h"
+#include "platform/win/Handle.h"
 #include "update/clsDownload.h"
 
 namespace frmDownloadIds {
@@ -30,6 +31,8 @@ public:
     static constexpr const wchar_t* kVersionFileName = L"_mx_ver_check._tmp.tmp";
     static constexpr const wchar_t* kPendingDatabaseName = L"_mx_db._tmp";  // PendingDatabaseFile
     static constexpr const wchar_t* kRelaunchName = L"tmp_Quenlo.exe";
+    // Appended to the archive's target while it downloads.
+    static constexpr const wchar_t* kPartialSuffix = L".part";
 
     // Where the window looks and what it relaunches; the defaults are the
     // product's server and this program.
@@ -84,6 +87,7 @@ private:
     bool WriteRelaunchProgram();
     void Relaunch();
     void ClearProgress();
+    void DiscardPartialDownload();
     bool Alive() const { return hwnd_ != nullptr && !Cancelled; }
     std::wstring Url(const std::wstring& path) const;
 
@@ -102,5 +106,8 @@ private:
     bool Failed = false;
     bool versionRead_ = false;  // the version file has arrived and was read
     bool running_ = false;      // Form_Load is on the stack
+    std::wstring partialFile_;  // the download's output until it is known whole; deleted otherwise
+    std::wstring programTarget_;  // where the archive goes once complete
+    win::FileHandle relaunchHold_;  // tmp_Quenlo.exe, held from its writing until it has been started
     long progressScale_ = 1, progressValue_ = 0;
 };

@@ -2,11 +2,16 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <commctrl.h>
+#include <shellapi.h>
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
+#include "mainwindow/frmMain_MenuIds.h"
+#include "mainwindow/modMain.h"
 #include "platform/jet/Jet.h"
+#include "platform/vb/Runtime.h"
 #include "tests/helpers/TestSupport.h"
 
 namespace {
@@ -14,6 +19,7 @@ namespace {
 const wchar_t* kCaption = L" Velkaro  ";
 const wchar_t* kSettings = L"Software\\VB and VBA Program Settings\\Morvix\\Setting";
 const wchar_t* kRunKey = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+const wchar_t* kTaskmgrKey = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Image File Execution Options\\taskmgr.exe";
 
 std::wstring MorvixPath() { return testsupport::TestBinDir() + L"\\Morvix.exe"; }
 
@@ -79,6 +85,25 @@ bool RunValueExists() {
 }
 
 using testsupport::ChildById;
+
+std::string ReadAll(const std::wstring& path) {
+    std::ifstream in(std::filesystem::path(path), std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void WriteAll(const std::wstring& path, const std::string& bytes) {
+    std::ofstream(std::filesystem::path(path), std::ios::binary | std::ios::trunc)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// A maker's knowledge base of the date, with rows enough for several pages.
+void MakeKnowledgeBase(const std::wstring& path, const std::wstring& date) {
+    auto db = jet::Database::Create(path, modMain::kDatabasePassword);
+    db->CreateTable(L"Version", {{L"Version"}}).Append({date});
+    auto& t = db->CreateTable(L"Process", {{L"ProcessName"}, {L"Description"}, {L"Virus", 1}});
+    for (int i = 0; i < 400; ++i)
+        t.Append({L"proc" + std::to_wstring(i) + L".exe", L"测试进程 " + std::to_wstring(i), std::wstring(L"N")});
+}
 
 // A hidden start has ended when the window is minimised and hidden.  The
 // window exists, invisible, long before (while it loads, seconds on a loaded
@@ -186,37 +211,72 @@ TEST_F(Startup, SecondInstanceActivatesTheFirstAndEnds) {
     EXPECT_EQ(WaitForSingleObject(first.Process(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
 }
 
-TEST_F(Startup, PendingKnowledgeBaseIsInstalledAndAMissingOneChangesNothing) {
+TEST_F(Startup, OnlyAWholePendingKnowledgeBaseIsInstalledAndThePendingFileGoes) {
     testsupport::TempDir dir(L"morvix_app");
-    std::wstring exe = dir.File(L"Morvix.exe");
+    const std::wstring exe = dir.File(L"Morvix.exe"), db = dir.File(L"db.mdb");
     ASSERT_TRUE(CopyFileW(MorvixPath().c_str(), exe.c_str(), FALSE));
-    wchar_t temp[MAX_PATH + 1];
-    GetTempPathW(MAX_PATH + 1, temp);
-    std::wstring pending = std::wstring(temp) + L"_mx_db._tmp";
-    std::ofstream(std::filesystem::path(pending), std::ios::binary) << "new knowledge";
-    std::ofstream(std::filesystem::path(dir.File(L"db.mdb")), std::ios::binary) << "old";
-    {
-        Morvix m(L"/updatemdb", exe);
-        HWND w = m.WaitWindow();
-        ASSERT_NE(w, nullptr);
-        EXPECT_EQ(Text(ChildById(w, 151)), L"0000-00-00") << "not a database: the version stays at its design text";
-        m.Close();
+    const std::wstring pending = vb::TempPath() + L"_mx_db._tmp";
+    testsupport::TempDir made(L"morvix_made");
+    MakeKnowledgeBase(made.File(L"old.mdb"), L"2008-05-09");
+    MakeKnowledgeBase(made.File(L"new.mdb"), L"2009-06-01");
+    const std::string old = ReadAll(made.File(L"old.mdb")), fresh = ReadAll(made.File(L"new.mdb"));
+    const size_t half = fresh.size() / 2 / 4096 * 4096;  // whole pages, yet tables cut off
+    struct Case {
+        const char* what;
+        std::optional<std::string> pending;
+        bool installed;
+    } cases[] = {
+        {"not a database", std::string("new knowledge"), false},
+        {"a cut-off download", fresh.substr(0, fresh.size() / 2 + 100), false},
+        {"a cut-off download of whole pages", fresh.substr(0, half), false},
+        {"no pending file", std::nullopt, false},
+        {"a whole database", fresh, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteAll(db, old);
+        DeleteFileW(pending.c_str());
+        if (c.pending) WriteAll(pending, *c.pending);
+        {
+            Morvix m(L"/updatemdb", exe);
+            HWND w = m.WaitWindow();
+            ASSERT_NE(w, nullptr);
+            EXPECT_EQ(Text(ChildById(w, 151)), c.installed ? L"2009-06-01" : L"2008-05-09");
+            m.Close();
+        }
+        EXPECT_TRUE(ReadAll(db) == (c.installed ? fresh : old));
+        EXPECT_EQ(GetFileAttributesW(pending.c_str()), INVALID_FILE_ATTRIBUTES) << "installed or refused, it goes";
+        // Nothing of the install is left beside db.mdb.
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 2);
     }
-    std::ifstream in(std::filesystem::path(dir.File(L"db.mdb")), std::ios::binary);
-    std::string content((std::istreambuf_iterator<char>(in)), {});
-    EXPECT_EQ(content, "new knowledge");
-    EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(pending))) << "the downloaded file stays";
-    std::filesystem::remove(std::filesystem::path(pending));
+}
 
-    std::ofstream(std::filesystem::path(dir.File(L"db.mdb")), std::ios::binary) << "kept";
-    {
-        Morvix m(L"/updatemdb", exe);
-        ASSERT_NE(m.WaitWindow(), nullptr);
-        m.Close();
-    }
-    std::ifstream kept(std::filesystem::path(dir.File(L"db.mdb")), std::ios::binary);
-    std::string keptContent((std::istreambuf_iterator<char>(kept)), {});
-    EXPECT_EQ(keptContent, "kept");
+TEST_F(Startup, TaskManagerValueStartsTheWholePathFromAFolderWithABlank) {
+    testsupport::TempDir dir(L"mx program files");
+    const std::wstring exe = dir.File(L"Morvix.exe");
+    ASSERT_TRUE(CopyFileW(MorvixPath().c_str(), exe.c_str(), FALSE));
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kTaskmgrKey, L"Debugger");
+    Morvix m(L"", exe);
+    HWND w = m.WaitWindow();
+    ASSERT_NE(w, nullptr);
+    PostMessageW(w, WM_COMMAND, frmMainMenu::mnuSettingTaskmgr1, 0);
+    HWND box = testsupport::WaitForBoxOf(GetProcessId(m.Process()), 15000);
+    ASSERT_NE(box, nullptr) << "the report box";
+    SetForegroundWindow(box);
+    testsupport::PressKey(VK_RETURN);
+    wchar_t data[1024] = {};
+    DWORD size = sizeof data;
+    LSTATUS read = RegGetValueW(HKEY_LOCAL_MACHINE, kTaskmgrKey, L"Debugger", RRF_RT_REG_SZ, nullptr, data, &size);
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kTaskmgrKey, L"Debugger");
+    ASSERT_EQ(read, ERROR_SUCCESS);
+    EXPECT_EQ(std::wstring(data), L"\"" + exe + L"\"");
+    // As the system uses it: the value, then Task Manager's own command line.
+    int argc = 0;
+    LPWSTR* argv = CommandLineToArgvW((std::wstring(data) + L" taskmgr.exe").c_str(), &argc);
+    ASSERT_EQ(argc, 2);
+    EXPECT_EQ(_wcsicmp(argv[0], exe.c_str()), 0) << argv[0];
+    EXPECT_STREQ(argv[1], L"taskmgr.exe");
+    LocalFree(argv);
 }
 
 TEST_F(Startup, WindowShowsTheLiveListAndCannotShrinkBelowTheMinimum) {

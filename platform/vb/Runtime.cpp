@@ -203,6 +203,19 @@ std::wstring AppEXEName() {
     return dot == std::wstring::npos ? name : name.substr(0, dot);
 }
 
+std::wstring TempPath() {
+    // Asked for its length first: a fixed buffer would come back empty for a
+    // long TEMP, and the files would land in the current folder instead.
+    DWORD needed = ::GetTempPathW(0, nullptr);
+    if (needed == 0) return L"";
+    std::wstring buffer(needed, L'\0');
+    DWORD n = ::GetTempPathW(needed, buffer.data());
+    if (n == 0 || n >= needed) return L"";
+    buffer.resize(n);
+    if (buffer.back() != L'\\') buffer += L'\\';
+    return buffer;
+}
+
 std::wstring CommandLineArgs() {
     // Like VB's Command(): what follows the program name, with the one blank
     // that separates them removed and nothing else touched.

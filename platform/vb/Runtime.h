@@ -58,6 +58,9 @@ int MsgBox(HWND owner, const std::wstring& text, UINT style, const std::wstring&
 std::wstring AppPath();      // folder of the program file, no trailing "\"
 std::wstring AppEXEName();   // program file name without extension
 std::wstring CommandLineArgs();  // arguments after the program name, untrimmed
+// The user's temporary folder, ending with "\", however long it is; every
+// reader of the program takes it from here.  Empty when the system has none.
+std::wstring TempPath();
 
 // ---- per-user settings store ----------------------------------------------
 // HKEY_CURRENT_USER\Software\VB and VBA Program Settings\<app>\<section>, string values.

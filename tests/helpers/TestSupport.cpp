@@ -167,6 +167,7 @@ namespace {
 
 struct BoxSearch {
     DWORD pid;
+    const std::wstring* text;
     HWND box;
 };
 BOOL CALLBACK FindBoxOf(HWND w, LPARAM p) {
@@ -175,7 +176,11 @@ BOOL CALLBACK FindBoxOf(HWND w, LPARAM p) {
     GetWindowThreadProcessId(w, &pid);
     wchar_t cls[16] = {};
     GetClassNameW(w, cls, 16);
-    if (pid == s->pid && IsWindowVisible(w) && wcscmp(cls, L"#32770") == 0) s->box = w;
+    if (pid == s->pid && IsWindowVisible(w) && wcscmp(cls, L"#32770") == 0) {
+        wchar_t text[512] = {};
+        if (HWND label = GetDlgItem(w, 0xFFFF)) GetWindowTextW(label, text, 512);
+        if (s->text->empty() || *s->text == text) s->box = w;
+    }
     return s->box == nullptr;
 }
 
@@ -197,9 +202,9 @@ HWND ChildById(HWND top, int id) {
     return s.found;
 }
 
-HWND WaitForBoxOf(DWORD pid, DWORD ms) {
+HWND WaitForBoxOf(DWORD pid, DWORD ms, const std::wstring& text) {
     for (DWORD start = GetTickCount();; Sleep(20)) {
-        BoxSearch s{pid, nullptr};
+        BoxSearch s{pid, &text, nullptr};
         EnumWindows(FindBoxOf, reinterpret_cast<LPARAM>(&s));
         if (s.box || GetTickCount() - start >= ms) return s.box;
     }

@@ -94,8 +94,9 @@ size_t CountOpenHandles();
 // The first descendant window of top with the control identifier id, or nullptr.
 HWND ChildById(HWND top, int id);
 
-// A visible message box ("#32770") of another process, waited for up to ms.
-HWND WaitForBoxOf(DWORD pid, DWORD ms);
+// A visible message box ("#32770") of another process, waited for up to ms;
+// with a text, only a box that says exactly that.
+HWND WaitForBoxOf(DWORD pid, DWORD ms, const std::wstring& text = L"");
 // A key pressed and released through the system's input queue, as the
 // keyboard gives it (goes to the window in front).
 void PressKey(WORD virtualKey);

@@ -78,6 +78,8 @@ http {
         listen 127.0.0.1:$p_nginx2;
         root $www;
         location = /redir/back { return 302 http://127.0.0.1:$p_nginx/mid.bin; }
+        # The update window's knowledge base, slowly: tests act during its download.
+        location = /download/morvix/update/db.zip { limit_rate 100k; }
     }
 }
 EOF

@@ -15,7 +15,9 @@
 #include <iterator>
 #include <string>
 
+#include "mainwindow/frmMain_MenuIds.h"
 #include "mainwindow/modMain.h"
+#include "platform/vb/Runtime.h"
 #include "tests/helpers/TestSupport.h"
 #include "tools/KnowledgeFiles.h"
 #include "update/frmDownload.h"
@@ -47,10 +49,10 @@ void WriteAll(const fs::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), std::streamsize(bytes.size()));
 }
 
-void MakeKnowledgeBase(const std::wstring& path, const std::wstring& date) {
+void MakeKnowledgeBase(const std::wstring& path, const std::wstring& date, int rows = 400) {
     knowledge::Source source{date, {}};
     // Enough rows to fill several pages, so a cut-off copy loses rows.
-    for (int i = 0; i < 400; ++i)
+    for (int i = 0; i < rows; ++i)
         source.entries.push_back({L"proc" + std::to_wstring(i) + L".exe", L"测试进程 " + std::to_wstring(i), L"N"});
     knowledge::WriteMakerFile(path, source, [](const std::wstring& s) { return s; }, modMain::kDatabasePassword);
 }
@@ -111,6 +113,16 @@ std::wstring ControlText(HWND top, int id) {
     wchar_t text[128] = {};
     if (control) GetWindowTextW(control, text, 128);
     return text;
+}
+
+// Closes another process's main window and waits for that process.
+void CloseProgram(HWND main) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(main, &pid);
+    win::Handle process(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid));
+    PostMessageW(main, WM_CLOSE, 0, 0);
+    if (WaitForSingleObject(process.get(), 20000) != WAIT_OBJECT_0) TerminateProcess(process.get(), 1);
+    WaitForSingleObject(process.get(), 5000);
 }
 
 class UpdateWindow : public ::testing::Test {
@@ -231,27 +243,36 @@ TEST_F(UpdateWindow, ClosingDuringTheCheckEndsQuietly) {
     WSACleanup();
 }
 
-TEST_F(UpdateWindow, NewProgramLandsInTheChosenFolder) {
+TEST_F(UpdateWindow, NewProgramReplacesTheArchiveInTheChosenFolderOnlyWhenComplete) {
     ServeVersion("4.13.1\n2009-06-01\n");  // a new program wins over a new knowledge base
     std::string archive(300000, '\0');
     for (size_t i = 0; i < archive.size(); ++i) archive[i] = static_cast<char>((i * 7919) >> 3);
-    WriteAll(Served("download/morvix/morvix.rar"), archive);
-    testsupport::TempDir target(L"mx target");
+    const std::string old = "the archive downloaded last year";
+    for (bool served : {false, true}) {
+        SCOPED_TRACE(served ? "served" : "missing on the server");
+        if (served) WriteAll(Served("download/morvix/morvix.rar"), archive);
+        else fs::remove(Served("download/morvix/morvix.rar"));
+        testsupport::TempDir target(L"mx target");
+        WriteAll(target.File(L"Morvix.rar"), old);
 
-    // Yes; the folder dialog is driven from another thread (an unknown command leaves it open).
-    testsupport::MessageBoxAnswerer answers({IDYES, 0x7FFF, IDOK});
-    FolderChoice choice{target.Path()};
-    win::Handle driver(CreateThread(nullptr, 0, DriveFolderDialog, &choice, 0, nullptr));
-    frmDownload::Instance().Load();
-    ASSERT_TRUE(testsupport::PumpUntil([] { return !frmDownload::Instance().Loaded(); }, 90000));
-    WaitForSingleObject(driver.get(), 30000);
-    EXPECT_TRUE(choice.done);
-    auto boxes = ToolBoxes(answers);
-    ASSERT_EQ(boxes.size(), 2u);
-    EXPECT_EQ(boxes[0].text, L"发现新版本 v4.13.1 是否立即下载？  \n或者请访问 http://www.morvix.example/ 手动下载。    ");
-    EXPECT_EQ(boxes[1].text, L"下载完毕！  ");
-    EXPECT_TRUE(ReadAll(target.File(L"Morvix.rar")) == archive);
-    EXPECT_EQ(frmDownload::Instance().ProgressValue(), static_cast<long>(archive.size()));
+        // Yes; the folder dialog is driven from another thread (an unknown command leaves it open).
+        testsupport::MessageBoxAnswerer answers({IDYES, 0x7FFF, IDOK});
+        FolderChoice choice{target.Path()};
+        win::Handle driver(CreateThread(nullptr, 0, DriveFolderDialog, &choice, 0, nullptr));
+        frmDownload::Instance().Load();
+        ASSERT_TRUE(testsupport::PumpUntil([] { return !frmDownload::Instance().Loaded(); }, 90000));
+        WaitForSingleObject(driver.get(), 30000);
+        EXPECT_TRUE(choice.done);
+        auto boxes = ToolBoxes(answers);
+        ASSERT_EQ(boxes.size(), 2u);
+        EXPECT_EQ(boxes[0].text, L"发现新版本 v4.13.1 是否立即下载？  \n或者请访问 http://www.morvix.example/ 手动下载。    ");
+        EXPECT_EQ(boxes[1].text, served ? L"下载完毕！  " : L"下载失败！错误代码：4.  ");
+        EXPECT_TRUE(ReadAll(target.File(L"Morvix.rar")) == (served ? archive : old));
+        EXPECT_EQ(std::distance(fs::directory_iterator(target.Path()), {}), 1) << "no partial file is left";
+        if (served) {
+            EXPECT_EQ(frmDownload::Instance().ProgressValue(), static_cast<long>(archive.size()));
+        }
+    }
 }
 
 TEST_F(UpdateWindow, ACutOffKnowledgeBaseIsReportedOnceAndNeverHandedOver) {
@@ -294,10 +315,25 @@ TEST_F(UpdateWindow, AHelperThatCannotBeWrittenIsReportedAndTheToolKeepsRunning)
     EXPECT_EQ(GetFileAttributesW((TempFolder() + frmDownload::kPendingDatabaseName).c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
+namespace {
+
+// Runs a command of cmd.exe in a process of its own and waits for it.
+void RunInOtherProcess(const std::wstring& command) {
+    std::wstring line = L"cmd.exe /c " + command + L" >nul 2>&1";
+    STARTUPINFOW si{sizeof si};
+    PROCESS_INFORMATION pi{};
+    ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    win::Handle process(pi.hProcess), thread(pi.hThread);
+    EXPECT_EQ(WaitForSingleObject(process.get(), 30000), WAIT_OBJECT_0);
+}
+
+}  // namespace
+
 TEST_F(UpdateWindow, NewKnowledgeBaseIsInstalledByTheRelaunchedProgram) {
+    frmDownload::Instance().serverPort = std::atol(Env("MX_NGINX2_PORT").c_str());  // serves db.zip slowly
     ServeVersion("4.12.20080509\r\n2009-06-01\r\n");
     testsupport::TempDir made(L"mx made");
-    MakeKnowledgeBase(made.File(L"db.mdb"), L"2009-06-01");
+    MakeKnowledgeBase(made.File(L"db.mdb"), L"2009-06-01", 2000);
     const std::string fresh = ReadAll(made.File(L"db.mdb"));
     WriteAll(Served("download/morvix/update/db.zip"), fresh);
 
@@ -315,18 +351,30 @@ TEST_F(UpdateWindow, NewKnowledgeBaseIsInstalledByTheRelaunchedProgram) {
     testsupport::MessageBoxAnswerer answers({IDYES, IDOK});
     const DWORD t0 = GetTickCount();
     frmDownload::Instance().Load();
-    ASSERT_TRUE(testsupport::PumpUntil([&] { return toolClosed > 0; }, 10000));
+    // While the download runs, the helper written for the relaunch can be
+    // read by others but not replaced, moved away or deleted.  (Nothing is
+    // received while this thread waits for the other processes.)
+    ASSERT_TRUE(testsupport::PumpUntil([] { return frmDownload::Instance().ProgressValue() > 0; }, 20000));
+    ASSERT_LT(frmDownload::Instance().ProgressValue(), frmDownload::Instance().ProgressScale());
+    const std::wstring q = L"\"" + helper + L"\"";
+    for (const std::wstring& attempt : {L"copy /y \"" + tool.File(L"db.mdb") + L"\" " + q,
+                                        L"move /y " + q + L" \"" + helper + L".old\"", L"del /f /q " + q}) {
+        RunInOtherProcess(attempt);
+        EXPECT_TRUE(ReadAll(helper) == quenlo) << testing::PrintToString(attempt);
+    }
+
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return toolClosed > 0; }, 60000));
     const DWORD handedOver = GetTickCount();
     auto boxes = ToolBoxes(answers);
     ASSERT_EQ(boxes.size(), 2u);
     EXPECT_EQ(boxes[1].text, L"下载完毕！现在将要重启程序以完成数据更新。  ");
     EXPECT_FALSE(frmDownload::Instance().Loaded());
-    EXPECT_EQ(ReadAll(helper), quenlo);
+    EXPECT_TRUE(ReadAll(helper) == quenlo);
 
     // After Quenlo's wait the program starts with "/updatemdb" and shows the new date.
     HWND main = nullptr;
     std::wstring shown;
-    for (; GetTickCount() - t0 < 20000 && shown != L"2009-06-01"; Sleep(100)) {
+    for (; GetTickCount() - handedOver < 30000 && shown != L"2009-06-01"; Sleep(100)) {
         main = FindWindowW(nullptr, L" Velkaro  ");
         if (main) shown = ControlText(main, 151);  // lblMDBVersion
     }
@@ -334,13 +382,165 @@ TEST_F(UpdateWindow, NewKnowledgeBaseIsInstalledByTheRelaunchedProgram) {
     EXPECT_EQ(shown, L"2009-06-01");
     // Quenlo waits five seconds before it starts the program.
     EXPECT_GE(GetTickCount() - handedOver, 4900u);
-    std::printf("relaunched program showed the new knowledge base %lu ms after the hand-over\n",
-                static_cast<unsigned long>(GetTickCount() - handedOver));
+    std::printf("relaunched program showed the new knowledge base %lu ms after the hand-over (%lu ms in all)\n",
+                static_cast<unsigned long>(GetTickCount() - handedOver), static_cast<unsigned long>(GetTickCount() - t0));
+    CloseProgram(main);
+    EXPECT_TRUE(ReadAll(tool.File(L"db.mdb")) == fresh);
+    EXPECT_EQ(GetFileAttributesW((TempFolder() + frmDownload::kPendingDatabaseName).c_str()), INVALID_FILE_ATTRIBUTES)
+        << "installed, the pending file goes";
+}
+
+TEST_F(UpdateWindow, AFailedOrCancelledKnowledgeBaseDownloadLeavesNoPendingFile) {
+    frmDownload::Instance().serverPort = std::atol(Env("MX_NGINX2_PORT").c_str());  // serves db.zip slowly
+    ServeVersion("4.12.20080509\n2009-06-01\n");
+    testsupport::TempDir made(L"mx made");
+    MakeKnowledgeBase(made.File(L"db.mdb"), L"2009-06-01", 2000);
+    const std::wstring pending = TempFolder() + frmDownload::kPendingDatabaseName;
+    for (bool cancel : {false, true}) {
+        SCOPED_TRACE(cancel ? "closed during the download" : "missing on the server");
+        if (cancel) WriteAll(Served("download/morvix/update/db.zip"), ReadAll(made.File(L"db.mdb")));
+        else fs::remove(Served("download/morvix/update/db.zip"));
+        testsupport::MessageBoxAnswerer answers({IDYES, IDOK});
+        frmDownload::Instance().Load();
+        if (cancel) {
+            ASSERT_TRUE(testsupport::PumpUntil([] { return frmDownload::Instance().ProgressValue() > 0; }, 20000));
+            ASSERT_NE(GetFileAttributesW(pending.c_str()), INVALID_FILE_ATTRIBUTES) << "the download was under way";
+            frmDownload::Instance().Unload();
+        }
+        ASSERT_TRUE(testsupport::PumpUntil([] { return !frmDownload::Instance().Loaded(); }, 20000));
+        auto boxes = ToolBoxes(answers);
+        ASSERT_EQ(boxes.size(), cancel ? 1u : 2u);
+        if (!cancel) {
+            EXPECT_EQ(boxes[1].text, L"下载失败！错误代码：4.  ");
+        }
+        EXPECT_EQ(GetFileAttributesW(pending.c_str()), INVALID_FILE_ATTRIBUTES);
+    }
+    EXPECT_EQ(toolClosed, 0);
+}
+
+TEST_F(UpdateWindow, ALongTemporaryFolderIsWhereTheWindowWritesItsFiles) {
+    // 258 characters with the backslash: longer than the window's old
+    // 255-character buffer, within what every reader of the system allows.
+    std::wstring folder = TempFolder() + L"mx long";
+    while (folder.size() < 257) folder += L"\\" + std::wstring(std::min<size_t>(60, 257 - folder.size() - 1), L'd');
+    ASSERT_EQ(folder.size(), 257u);
+    fs::create_directories(fs::path(folder));
+    std::wstring saved[2];
+    const wchar_t* names[] = {L"TMP", L"TEMP"};
+    for (int i = 0; i < 2; ++i) {
+        saved[i].resize(32768);
+        saved[i].resize(GetEnvironmentVariableW(names[i], saved[i].data(), 32768));
+        SetEnvironmentVariableW(names[i], folder.c_str());
+    }
+    EXPECT_EQ(vb::TempPath(), folder + L"\\");
+    ServeVersion("4.12.20080509\n2008-05-09\n");
+    testsupport::MessageBoxAnswerer answers;
+    frmDownload::Instance().Load();
+    bool closed = testsupport::PumpUntil([] { return !frmDownload::Instance().Loaded(); }, 10000);
+    for (int i = 0; i < 2; ++i) SetEnvironmentVariableW(names[i], saved[i].empty() ? nullptr : saved[i].c_str());
+    ASSERT_TRUE(closed);
+    EXPECT_EQ(ReadAll(folder + L"\\" + frmDownload::kVersionFileName), "4.12.20080509\n2008-05-09\n");
+    EXPECT_FALSE(fs::exists(fs::path(frmDownload::kVersionFileName))) << "nothing lands in the current folder";
+    fs::remove_all(fs::path(TempFolder() + L"mx long"));
+}
+
+// ---- the round trip, with the program in processes of its own ----
+
+namespace {
+
+BOOL CALLBACK FindMainWindowOf(HWND w, LPARAM p) {
+    auto* found = reinterpret_cast<std::pair<DWORD, HWND>*>(p);
     DWORD pid = 0;
-    GetWindowThreadProcessId(main, &pid);
-    win::Handle process(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid));
-    PostMessageW(main, WM_CLOSE, 0, 0);
-    if (WaitForSingleObject(process.get(), 10000) != WAIT_OBJECT_0) TerminateProcess(process.get(), 1);
-    WaitForSingleObject(process.get(), 5000);
-    EXPECT_EQ(ReadAll(tool.File(L"db.mdb")), fresh);
+    GetWindowThreadProcessId(w, &pid);
+    wchar_t caption[32] = {};
+    GetWindowTextW(w, caption, 32);
+    if (pid == found->first && std::wstring(caption) == L" Velkaro  " && IsWindowEnabled(w)) found->second = w;
+    return found->second == nullptr;
+}
+// The loaded main window of the process, waited for.
+HWND WaitMainWindowOf(DWORD pid, DWORD ms) {
+    std::pair<DWORD, HWND> found{pid, nullptr};
+    for (DWORD t0 = GetTickCount(); !found.second && GetTickCount() - t0 < ms; Sleep(50))
+        EnumWindows(FindMainWindowOf, reinterpret_cast<LPARAM>(&found));
+    return found.second;
+}
+
+// Presses Enter in the process's box that says text, once it shows.
+bool AnswerBox(DWORD pid, const std::wstring& text, DWORD ms = 30000) {
+    HWND box = testsupport::WaitForBoxOf(pid, ms, text);
+    if (!box) return false;
+    SetForegroundWindow(box);
+    testsupport::PressKey(VK_RETURN);
+    for (DWORD t0 = GetTickCount(); IsWindow(box) && GetTickCount() - t0 < 10000; Sleep(50)) {
+    }
+    return !IsWindow(box);
+}
+
+// One update as a user meets it.  The stand-in (the program, asking the
+// test's server) downloads the new knowledge base, starts Quenlo and ends;
+// Quenlo starts Morvix.exe of the same folder with "/updatemdb", which waits
+// for the stand-in to end, installs the file and shows its date.  With
+// holdMs, a box of the main window is open while the download ends and is
+// answered that long after the download's last box.
+void RoundTrip(DWORD holdMs) {
+    testsupport::TempDir tool(L"mx round trip");
+    for (const wchar_t* exe : {L"Morvix.exe", L"MorvixStandIn.exe"})
+        ASSERT_TRUE(CopyFileW((testsupport::TestBinDir() + L"\\" + exe).c_str(), tool.File(exe).c_str(), FALSE));
+    MakeKnowledgeBase(tool.File(L"db.mdb"), L"2008-05-09");
+    std::wstring line = L"\"" + tool.File(L"MorvixStandIn.exe") + L"\"";
+    STARTUPINFOW si{sizeof si};
+    PROCESS_INFORMATION pi{};
+    ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    win::Handle standIn(pi.hProcess), thread(pi.hThread);
+    struct Ender {  // the stand-in never outlives the test
+        HANDLE process;
+        ~Ender() {
+            if (WaitForSingleObject(process, 0) == WAIT_TIMEOUT) TerminateProcess(process, 1);
+        }
+    } ender{standIn.get()};
+    HWND main = WaitMainWindowOf(pi.dwProcessId, 30000);
+    ASSERT_NE(main, nullptr);
+
+    HWND held = nullptr;
+    if (holdMs) {
+        PostMessageW(main, WM_COMMAND, frmMainMenu::mnuSettingTaskmgr2, 0);  // says whether it could restore
+        held = testsupport::WaitForBoxOf(pi.dwProcessId, 15000);
+        ASSERT_NE(held, nullptr);
+    }
+    PostMessageW(main, WM_COMMAND, frmMainMenu::mnuHelpUpdate, 0);
+    ASSERT_TRUE(AnswerBox(pi.dwProcessId, L"进程数据库已更新(2009-06-01)，是否立即升级？    \n或者请访问 "
+                                          L"http://www.morvix.example/ 手动下载更新包。    "));
+    ASSERT_TRUE(AnswerBox(pi.dwProcessId, L"下载完毕！现在将要重启程序以完成数据更新。  "));
+    if (held) {
+        Sleep(holdMs);
+        EXPECT_EQ(WaitForSingleObject(standIn.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT))
+            << "the close waits for the open box";
+        SetForegroundWindow(held);
+        testsupport::PressKey(VK_RETURN);
+    }
+    ASSERT_EQ(WaitForSingleObject(standIn.get(), 60000), WAIT_OBJECT_0) << "the stand-in ended";
+
+    HWND relaunched = nullptr;
+    std::wstring shown;
+    for (DWORD t0 = GetTickCount(); GetTickCount() - t0 < 60000 && shown != L"2009-06-01"; Sleep(100)) {
+        relaunched = FindWindowW(nullptr, L" Velkaro  ");
+        shown = relaunched && IsWindowEnabled(relaunched) ? ControlText(relaunched, 151) : L"";
+    }
+    EXPECT_EQ(shown, L"2009-06-01") << "the relaunched program installed the new knowledge base";
+    if (relaunched) CloseProgram(relaunched);
+}
+
+}  // namespace
+
+TEST_F(UpdateWindow, EveryRoundTripInstallsTheNewKnowledgeBase) {
+    ServeVersion("4.12.20080509\n2009-06-01\n");
+    testsupport::TempDir made(L"mx made");
+    MakeKnowledgeBase(made.File(L"db.mdb"), L"2009-06-01");
+    WriteAll(Served("download/morvix/update/db.zip"), ReadAll(made.File(L"db.mdb")));
+    for (int run = 1; run <= 3; ++run) {
+        SCOPED_TRACE(run);
+        RoundTrip(0);
+    }
+    // A box of the main window holds the close for ten seconds.
+    RoundTrip(10000);
 }
