@@ -84,6 +84,15 @@ void AddEmptyRow(ui::ListView& list) { list.Add(L"", L""); }
 
 }  // namespace
 
+Instance ReadInstance(IWbemClassObject* object, const std::vector<std::wstring>& properties) {
+    Instance instance;
+    for (const std::wstring& property : properties) {
+        Property value;
+        if (ReadProperty(object, property, value)) instance[property] = std::move(value);
+    }
+    return instance;
+}
+
 bool WmiSource::InstancesOf(const std::wstring& className, const std::vector<std::wstring>& properties,
                             std::vector<Instance>& instances) {
     win::ComPtr<IWbemLocator> locator;
@@ -107,12 +116,7 @@ bool WmiSource::InstancesOf(const std::wstring& className, const std::vector<std
         HRESULT hr = objects->Next(static_cast<LONG>(WBEM_INFINITE), 1, object.Put(), &returned);
         if (FAILED(hr) && first) return false;  // nothing could be enumerated
         if (hr != WBEM_S_NO_ERROR || returned == 0 || !object) break;
-        Instance instance;
-        for (const std::wstring& property : properties) {
-            Property value;
-            if (ReadProperty(object.Get(), property, value)) instance[property] = std::move(value);
-        }
-        instances.push_back(std::move(instance));
+        instances.push_back(ReadInstance(object.Get(), properties));
     }
     return true;
 }

@@ -7,6 +7,8 @@
 
 #include "platform/ui/ListView.h"
 
+struct IWbemClassObject;
+
 namespace modSystemInfo {
 
 // One property of an instance: a scalar has one value, an array its elements.
@@ -16,6 +18,11 @@ struct Property {
     std::vector<std::wstring> values;
 };
 using Instance = std::map<std::wstring, Property>;
+
+// The named properties of one WMI object: scalars as their text (numbers in
+// decimal, True/False), arrays element by element; null or missing ones are
+// left out.
+Instance ReadInstance(IWbemClassObject* object, const std::vector<std::wstring>& properties);
 
 // Where the facts come from.  The default asks WMI ("ROOT\CIMV2") on the
 // calling thread, whose COM apartment the caller has initialised.

@@ -2,10 +2,14 @@
 // What the action and toolbar tests share: the real main window (through the
 // list view tests' fixture), helper processes as rows of it, and a way to act
 // while a message box is up.
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
+#include <utility>
+#include <vector>
 
 #include "test_listview_fixture.h"
 
@@ -83,6 +87,68 @@ private:
     }
     std::function<void()> action_;
     HHOOK hook_ = nullptr;
+};
+
+// Answers this thread's boxes as the user does, with a real Enter 200 ms after
+// each opens; in the first box a timer runs `inside` just before the key.  The
+// boxes' texts are recorded.  A box still up after 8 s is answered by a
+// posted OK, so a key that went astray fails the test instead of hanging it.
+class EnterInBoxes {
+public:
+    explicit EnterInBoxes(std::function<void()> inside) : inside_(std::move(inside)) {
+        current() = this;
+        hook_ = SetWindowsHookExW(WH_CBT, Hook, nullptr, GetCurrentThreadId());
+        watchdog_ = std::thread([this] {
+            HWND seen = nullptr;
+            DWORD since = 0;
+            for (; !stop_; Sleep(100)) {
+                HWND box = open_;
+                if (box != seen) seen = box, since = GetTickCount();
+                if (box && IsWindow(box) && GetTickCount() - since > 8000)
+                    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+            }
+        });
+    }
+    ~EnterInBoxes() {
+        stop_ = true;
+        watchdog_.join();
+        UnhookWindowsHookEx(hook_);
+        current() = nullptr;
+    }
+    EnterInBoxes(const EnterInBoxes&) = delete;
+    EnterInBoxes& operator=(const EnterInBoxes&) = delete;
+    const std::vector<std::wstring>& Texts() const { return texts_; }
+
+private:
+    static EnterInBoxes*& current() {
+        static EnterInBoxes* c = nullptr;
+        return c;
+    }
+    static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam) {
+        HWND w = reinterpret_cast<HWND>(wParam);
+        wchar_t cls[16] = {};
+        if (code == HCBT_ACTIVATE && current() && GetClassNameW(w, cls, 16) && std::wstring(cls) == L"#32770" &&
+            !GetPropW(w, L"MorvixTest.Enter")) {
+            SetPropW(w, L"MorvixTest.Enter", reinterpret_cast<HANDLE>(1));  // one key per box
+            current()->open_ = w;
+            current()->texts_.push_back(ui::GetText(GetDlgItem(w, 0xFFFF)));
+            SetTimer(w, 0x454E, 200, Press);
+        }
+        return CallNextHookEx(nullptr, code, wParam, lParam);
+    }
+    static void CALLBACK Press(HWND box, UINT, UINT_PTR id, DWORD) {
+        KillTimer(box, id);
+        if (EnterInBoxes* self = current())
+            if (auto inside = std::exchange(self->inside_, nullptr)) inside();  // once
+        SetForegroundWindow(box);
+        testsupport::PressKey(VK_RETURN);
+    }
+    std::function<void()> inside_;
+    std::vector<std::wstring> texts_;
+    std::atomic<HWND> open_{nullptr};
+    std::atomic<bool> stop_{false};
+    HHOOK hook_ = nullptr;
+    std::thread watchdog_;
 };
 
 // A copy of the helper program under another name, in a folder of the test.

@@ -217,3 +217,37 @@ TEST_F(Chart, PropertiesSavedAndReadBack) {
     fresh.UserControl_WriteProperties(none);
     EXPECT_EQ(none.Count(), 0u);
 }
+
+TEST(ChartDefaults, NewReadAndSavedInstancesUseTheDesignDefaults) {
+    using Get = long (*)(const ucDiagram&);
+    const struct {
+        const wchar_t* name;
+        long value;
+        Get get;
+    } defaults[] = {
+        {L"Appearance", 1, [](const ucDiagram& c) -> long { return c.Appearance(); }},
+        {L"BorderStyle", 1, [](const ucDiagram& c) -> long { return c.BorderStyle(); }},
+        {L"DrawWidth", 1, [](const ucDiagram& c) -> long { return c.DrawWidth(); }},
+        {L"GridTickHorizontal", 10, [](const ucDiagram& c) -> long { return c.GridTickHorizontal(); }},
+        {L"GridTickVertical", 25, [](const ucDiagram& c) -> long { return c.GridTickVertical(); }},
+        {L"NumberOfPoints", 100, [](const ucDiagram& c) { return c.NumberOfPoints(); }},
+        {L"BackColor", static_cast<long>(0x80000012UL), [](const ucDiagram& c) { return long(c.BackColor()); }},
+        {L"GridColour", 0x8000, [](const ucDiagram& c) { return long(c.GridColour()); }},
+        {L"Max", 100, [](const ucDiagram& c) { return c.Max(); }},
+        {L"ForeColor", 0xFF00, [](const ucDiagram& c) { return long(c.ForeColor()); }},
+    };
+    ucDiagram fresh, read, other;
+    read.UserControl_ReadProperties(vb::PropertyBag{});
+    vb::PropertyBag changed, saved, none;
+    for (const auto& d : defaults) changed.WriteProperty(d.name, d.value + 1, d.value);
+    other.UserControl_ReadProperties(changed);
+    other.UserControl_WriteProperties(saved);
+    read.UserControl_WriteProperties(none);
+    for (const auto& d : defaults) {
+        EXPECT_EQ(d.get(fresh), d.value) << d.name;
+        EXPECT_EQ(d.get(read), d.value) << d.name << " read from an empty bag";
+        EXPECT_EQ(d.get(other), d.value + 1) << d.name << " read under its name";
+        EXPECT_EQ(saved.ReadProperty(d.name, d.value), d.value + 1) << d.name << " saved under its name";
+    }
+    EXPECT_EQ(none.Count(), 0u) << "values at their defaults are not stored";
+}

@@ -458,6 +458,27 @@ TEST_F(Knowledge, SweepFindsRowsAgainAfterEveryBox) {
     EXPECT_GT(Row(innocent), 0);
 }
 
+TEST_F(Knowledge, SweepStopsWhenTheOptionGoesOffDuringItsBox) {
+    User({{L"mxbad1.exe", L"", L"Y"}, {L"mxbad2.exe", L"", L"Y"}});
+    Child bad1(L"", CopyOfChild(dir_, L"mxbad1.exe"));
+    Child bad2(L"", CopyOfChild(dir_, L"mxbad2.exe"));
+    ASSERT_TRUE(bad1.WaitReady());
+    ASSERT_TRUE(bad2.WaitReady());
+    AddProcessRow(bad1.Pid(), L"mxbad1.exe");
+    AddProcessRow(bad2.Pid(), L"mxbad2.exe");
+    {
+        // The first box is up when the option is chosen off, as from the tray menu.
+        EnterInBoxes enter([] { Command(frmMainMenu::mnuSettingAntiVirus); });
+        Sweep();
+        EXPECT_EQ(enter.Texts(), std::vector<std::wstring>{Ended(L"mxbad1.exe", bad1.Pid())});
+    }
+    EXPECT_TRUE(bad1.WaitExit(5000));
+    EXPECT_FALSE(bad2.WaitExit(200)) << "nothing more is ended once the option is off";
+    EXPECT_GT(Row(bad2.Pid()), 0);
+    EXPECT_EQ(ui::GetCheck(Form().chkAntiVirus), 0);
+    RemoveRow(bad2.Pid());
+}
+
 TEST_F(Knowledge, SearchAddressesCarryTheNamePercentEncoded) {
     EXPECT_EQ(frmMain::BaiduSearchAddress(L"a&b#c%d e.exe"),
               L"https://www.baidu.com/baidu?word=a%26b%23c%25d%20e.exe%20%BD%F8%B3%CC");

@@ -133,47 +133,114 @@ TEST_F(OwnWindow, SizeHookTwiceIsOneHookAndComesOffOnce) {
 
 // ---- the main window ----
 
+namespace {
+
+// Which of left, top, width and height follow the window's growth.
+struct Follows {
+    bool left, top, width, height;
+};
+const std::map<std::wstring, Follows> kFollows{
+    {L"STRETCHALL", {false, false, true, true}}, {L"STRETCHV", {false, false, false, true}},
+    {L"MOVEH", {true, false, false, false}},     {L"MOVEV", {false, true, false, false}},
+    {L"N_MOVEV", {false, true, false, false}},   {L"MOVEALL", {true, true, false, false}}};
+
+// A control's place in twips: within its container, or within the window.
+RECT Place(HWND c, bool onWindow) {
+    if (!onWindow) return Twips(c);
+    RECT r{};
+    GetWindowRect(c, &r);
+    MapWindowPoints(nullptr, Form().Hwnd(), reinterpret_cast<POINT*>(&r), 2);
+    return RECT{vb::PixelsToTwipsX(r.left), vb::PixelsToTwipsY(r.top), vb::PixelsToTwipsX(r.right),
+                vb::PixelsToTwipsY(r.bottom)};
+}
+
+}  // namespace
+
 TEST(MainWindowLayout, TaggedControlsAtSeveralSizes) {
     HWND form = Form().Hwnd();
     StopTimers();
     ShowWindow(form, SW_RESTORE);
     SizeWindow(form, 800, 600);
-    auto& layout = Form().layout;
-    ASSERT_GT(layout.count, 0) << "recorded when the window was first shown";
+    auto& f = Form();
+    struct Tagged {
+        HWND c;
+        const wchar_t* tag;
+        RECT design;          // left, top, width, height; all 0 when the design table gives none
+        bool onWindow = false;  // measured on the window rather than in its container
+    };
+    const Tagged tagged[] = {
+        {f.tabMain, L"STRETCHALL", {120, 120, 11535, 7560}},
+        {f.picTab[1], L"STRETCHALL", {140, 420, 11490, 7230}},
+        {f.picTab[2], L"STRETCHALL", {140, 420, 11490, 7230}},
+        {f.picTab[3], L"STRETCHALL", {140, 420, 11490, 7230}},
+        {f.lvwProcess.Hwnd(), L"STRETCHALL", {}},
+        {f.lvwPorts.Hwnd(), L"STRETCHALL", {120, 120, 11205, 6555}},
+        {f.lvwSystemInfo.Hwnd(), L"STRETCHALL", {5820, 140, 5475, 6950}},
+        {f.txtPrcDescription, L"STRETCHV", {}},
+        {f.lstModules, L"STRETCHV", {}},
+        {f.chkAutoRun, L"MOVEH", {}},
+        {f.chkAntiVirus, L"MOVEH", {}},
+        {f.chkAlwaysOnTop, L"MOVEH", {}},
+        {f.picPopupForm[0], L"MOVEH", {}},
+        {f.picPopupForm[1], L"MOVEH", {}},
+        {f.picPopupFormButton, L"MOVEH", {}},
+        {f.cmdPrcAdd, L"MOVEV", {}},
+        {f.cmdPrcEdit, L"MOVEV", {}},
+        {f.cmdModulesRefresh, L"MOVEV", {}},
+        {f.cmdModulesOut, L"MOVEV", {}},
+        {f.cmdPortsRefresh, L"MOVEV", {1320, 6750, 1095, 375}},
+        {f.cmdPortsOut, L"MOVEV", {120, 6750, 1095, 375}},
+        {f.fraSearch, L"N_MOVEV", {}},
+        {f.picLevel, L"N_MOVEV", {}},
+        // The version box sits inside the status bar, which follows the bottom
+        // edge by itself: its own tag moves it right only, and on the window it
+        // keeps its distance to both edges.
+        {f.Picture2, L"MOVEALL", {}, true},
+    };
+    auto& layout = f.layout;
+    ASSERT_EQ(layout.count, 24) << "recorded when the window was first shown; no other control has a tag";
     EXPECT_EQ(layout.width, 800 * 15);
     EXPECT_EQ(layout.height, 600 * 15);
-    std::vector<HWND> expected{Form().tabMain, Form().picTab[1], Form().picTab[2], Form().picTab[3],
-                               Form().lvwProcess.Hwnd(), Form().lvwPorts.Hwnd(), Form().lvwSystemInfo.Hwnd(),
-                               Form().chkAutoRun, Form().chkAntiVirus, Form().chkAlwaysOnTop, Form().cmdPortsOut,
-                               Form().cmdPortsRefresh, Form().picPopupForm[1], Form().lstModules, Form().Picture2};
-    for (HWND c : expected)
-        EXPECT_NE(std::find(layout.controls.begin(), layout.controls.end(), c), layout.controls.end())
-            << modAutoSizeForm::GetTag(c);
+    std::vector<RECT> base;
+    for (const Tagged& t : tagged) {
+        EXPECT_EQ(modAutoSizeForm::GetTag(t.c), t.onWindow ? L"MOVEH" : t.tag);
+        EXPECT_NE(std::find(layout.controls.begin(), layout.controls.end(), t.c), layout.controls.end()) << t.tag;
+        base.push_back(Place(t.c, t.onWindow));
+        const RECT& r = base.back();
+        if (t.design.right == 0) continue;
+        // At the reference size each control stands at its design place, to the pixel.
+        EXPECT_NEAR(r.left, t.design.left, 14) << t.tag;
+        EXPECT_NEAR(r.top, t.design.top, 14) << t.tag;
+        EXPECT_NEAR(r.right - r.left, t.design.right, 14) << t.tag;
+        EXPECT_NEAR(r.bottom - r.top, t.design.bottom, 14) << t.tag;
+    }
 
     for (SIZE s : {SIZE{1024, 768}, SIZE{1200, 900}, SIZE{900, 640}, SIZE{800, 600}}) {
         SizeWindow(form, s.cx, s.cy);
         const long dw = (s.cx - 800) * 15, dh = (s.cy - 600) * 15;
-        for (int i = 1; i <= layout.count; ++i) {
-            const auto& rec = layout.records[static_cast<size_t>(i)];
-            HWND c = layout.controls[static_cast<size_t>(i)];
-            RECT r = Twips(c);
-            const std::wstring& t = rec.Tag;
-            bool stretchH = t == L"STRETCHALL" || t == L"STRETCHH" || t == L"STRETCHHMOVEV";
-            bool stretchV = t == L"STRETCHALL" || t == L"STRETCHV" || t == L"STRETCHVMOVEH";
-            bool moveH = t == L"MOVEH" || t == L"MOVEALL" || t == L"STRETCHVMOVEH";
-            bool moveV = t == L"MOVEV" || t == L"N_MOVEV" || t == L"MOVEALL" || t == L"STRETCHHMOVEV";
-            EXPECT_EQ(r.left, rec.Left + (moveH ? dw : 0)) << t << " " << i << " at " << s.cx;
-            EXPECT_EQ(r.top, rec.Top + (moveV ? dh : 0)) << t << " " << i;
-            EXPECT_EQ(r.right - r.left, rec.Width + (stretchH ? dw : 0)) << t << " " << i;
-            // The side panels take the list's height afterwards.
-            if (c != Form().picPopupForm[0] && c != Form().picPopupForm[1])
-                EXPECT_EQ(r.bottom - r.top, rec.Height + (stretchV ? dh : 0)) << t << " " << i;
+        const RECT list = Twips(f.lvwProcess.Hwnd());
+        for (size_t i = 0; i < std::size(tagged); ++i) {
+            const Tagged& t = tagged[i];
+            const Follows how = kFollows.at(t.tag);
+            const RECT& b = base[i];
+            const RECT r = Place(t.c, t.onWindow);
+            EXPECT_EQ(r.left, b.left + (how.left ? dw : 0)) << i << " " << t.tag << " at " << s.cx;
+            EXPECT_EQ(r.top, b.top + (how.top ? dh : 0)) << i << " " << t.tag << " at " << s.cx;
+            EXPECT_EQ(r.right - r.left, b.right - b.left + (how.width ? dw : 0)) << i << " " << t.tag;
+            // The side panels take the process list's height afterwards.
+            const long height = t.c == f.picPopupForm[0] || t.c == f.picPopupForm[1]
+                                    ? list.bottom - list.top
+                                    : b.bottom - b.top + (how.height ? dh : 0);
+            EXPECT_EQ(r.bottom - r.top, height) << i << " " << t.tag;
+            if (std::wstring(t.tag) == L"N_MOVEV") {
+                EXPECT_EQ(GetWindowLongPtrW(t.c, GWL_STYLE) & WS_VISIBLE, 0) << i << " is left hidden";
+            }
         }
         // The charts keep their design size and place.
-        RECT chart = Twips(Form().ucDiagramCPU.Hwnd());
+        RECT chart = Twips(f.ucDiagramCPU.Hwnd());
         EXPECT_EQ(chart.right - chart.left, 3975);
-        EXPECT_EQ(Form().ucDiagramCPU.GridTickHorizontal(), 8);  // 11 / (3975 / 2910)
-        EXPECT_EQ(Form().ucDiagramMemory.GridTickHorizontal(), 7);
+        EXPECT_EQ(f.ucDiagramCPU.GridTickHorizontal(), 8);  // 11 / (3975 / 2910)
+        EXPECT_EQ(f.ucDiagramMemory.GridTickHorizontal(), 7);
     }
     // Below the minimum is refused.
     SizeWindow(form, 500, 400);

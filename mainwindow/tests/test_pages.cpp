@@ -1,7 +1,7 @@
 // The tab pages of the real main window: switching by real clicks on the tab
 // strip, the ports page against a helper holding loopback ports, the system
 // page from Wine's WMI, the usage bars' stripes, and the memory clean-up's
-// progress, failures and a close during its wait.
+// progress and a failing round.
 #include <cmath>
 #include <cstdio>
 #include <new>
@@ -288,7 +288,7 @@ TEST_F(Pages, TheCleanUpRunsSixteenRoundsWithItsProgressAlsoWithoutItsBlock) {
     EXPECT_FALSE(IsWindowVisible(Form().picCleanMemoryProgress));
 }
 
-TEST_F(Pages, AFailingRoundOrACloseDuringAWaitGivesTheButtonBack) {
+TEST_F(Pages, AFailingRoundGivesTheButtonBack) {
     ClickTab(3);
     int rounds = 0;
     Form().pageSources.cleanMemoryBlock = [] { return std::wstring(16, L' '); };
@@ -300,23 +300,4 @@ TEST_F(Pages, AFailingRoundOrACloseDuringAWaitGivesTheButtonBack) {
     EXPECT_EQ(rounds, 3);
     EXPECT_TRUE(IsWindowEnabled(Form().cmdCleanMemory));
     EXPECT_FALSE(IsWindowVisible(Form().picCleanMemoryProgress));
-
-    // The window is asked to close during the second wait: the rounds stop,
-    // the button comes back, and the close waits for the outer loop.
-    rounds = 0;
-    Form().pageSources.cleanMemoryRound = [&] {
-        if (++rounds == 2) PostMessageW(Form().Hwnd(), WM_CLOSE, 0, 0);
-    };
-    Form().cmdCleanMemory_Click();
-    EXPECT_EQ(rounds, 2);
-    EXPECT_TRUE(IsWindowEnabled(Form().cmdCleanMemory));
-    EXPECT_FALSE(IsWindowVisible(Form().picCleanMemoryProgress));
-    EXPECT_TRUE(Form().ClosePending());
-    // This test keeps its window: the remembered close is taken back.
-    MSG msg;
-    while (PeekMessageW(&msg, Form().Hwnd(), WM_APP + 1, WM_APP + 1, PM_REMOVE)) {
-    }
-    while (PeekMessageW(&msg, Form().Hwnd(), WM_CLOSE, WM_CLOSE, PM_REMOVE)) {
-    }
-    EXPECT_TRUE(IsWindow(Form().Hwnd()));
 }

@@ -258,14 +258,49 @@ TEST_F(SmallWindows, HelpShowsItsWholeText) {
     EXPECT_TRUE(IsWindowVisible(h.Hwnd()));
     EXPECT_EQ(GetWindow(h.Hwnd(), GW_OWNER), nullptr);
     EXPECT_EQ(ui::GetText(h.Hwnd()), L"Velkaro 使用帮助");
-    const std::wstring body = ui::GetText(h.lblHelpText);
-    size_t lines = 1;
-    for (size_t p = 0; (p = body.find(L"\r\n", p)) != std::wstring::npos; p += 2) ++lines;
-    EXPECT_EQ(lines, 36u);
-    EXPECT_EQ(body.substr(0, 9), L"[进程查询]\r\n进");
-    EXPECT_EQ(body.substr(body.size() - 12), L"存，以提高系统运行性能。");
-    EXPECT_NE(body.find(L"\r\n\r\n[列表操作]\r\n查看选项 -- "), std::wstring::npos);
-    EXPECT_EQ(ui::GetText(h.Label5).substr(0, 8), L"Velkaro是");
+    const wchar_t* const lines[] = {
+        L"[进程查询]",
+        L"进程查询是本软件的一大特色。从进程列表右下角打开“描述”或“模块”框即",
+        L"可查询列表中当前选中进程的“描述”或“模块”信息。软件拥有强大的进程信",
+        L"息数据库，您还可直接在“描述”框中输入进程名来查询指定进程的相关信息。",
+        L"如果遇到未知进程(进程数据库中尚未收录)，您还可以通过点击给出的快捷链接",
+        L"在百度或 Google 上查询进程信息。同时也请关注“进程补完计划”。",
+        L"",
+        L"[进程管理]",
+        L"结束进程 -- 强行结束正在运行的进程。",
+        L"暂停进程 -- 暂时停止进程的运行，使进程挂起。",
+        L"恢复进程 -- 使挂起的进程恢复运行。",
+        L"删除文件 -- 强行结束进程并删除进程文件(慎用)。",
+        L"查看属性 -- 查看进程文件的属性。",
+        L"所在目录 -- 打开进程文件所在目录(文件夹)。",
+        L"自动屏蔽危险进程 -- 发现危险进程(病毒或木马等)后能自动结束该进程。",
+        L"多个进程同时操作 -- 这是本软件的特点，可以同时对多个进程进行管理操作。",
+        L"您可以通过 Ctrl/Shift 键或直接拖动鼠标选中多个进程，然后便可同时对它",
+        L"们进行各种管理操作。这一功能可用于对付多进程的病毒木马等。",
+        L"",
+        L"[列表操作]",
+        L"查看选项 -- 设定进程列表中所要显示的内容，包括：进程名、PID、用户名、",
+        L"CPU、内存、优先级和进程路径。",
+        L"列表排序 -- 对进程列表中的进程按照进程名、PID、用户名、内存占用、优先",
+        L"级、进程路径或启动时间进行排序。",
+        L"导出列表 -- 将列表中的进程信息导出并以当前时间命名保存到文本文件中。",
+        L"",
+        L"[端口访问查询]",
+        L"“端口信息”选项卡中显示出当前正在访问网络端口的进程列表。",
+        L"",
+        L"[系统性能/信息]",
+        L"“系统信息”选项卡中实时显示 CPU 和物理内存的使用率(并以图形直观表现)",
+        L"以及关于系统的信息摘要。",
+        L"",
+        L"[内存整理]",
+        L"点击物理内存使用率柱状图下的“整理内存”按钮能有效释放出大量可用物理内",
+        L"存，以提高系统运行性能。",
+    };
+    std::wstring text;
+    for (const wchar_t* line : lines) text += (line == lines[0] ? L"" : L"\r\n") + std::wstring(line);
+    EXPECT_EQ(ui::GetText(h.lblHelpText), text);
+    EXPECT_EQ(ui::GetText(h.Label5), L"Velkaro是一款功能比较强大的进程管理工具。它为您提供以下功能：进程查询(描述/模块)、"
+                                     L"进程管理(结束/暂停/恢复/删除……)、端口访问查询、系统性能/信息等。");
     ExpectFullyShown(h.lblHelpText, false);
     ExpectFullyShown(h.Label5, true);
     // The body lies inside the panel, the panel inside the window.

@@ -1,7 +1,9 @@
-// The system-information rows: from Wine's own WMI, and from a source that
-// lacks classes and properties the way older or stripped systems do.
+// The system-information rows: from Wine's own WMI, from a source that lacks
+// classes and properties the way older or stripped systems do, and the values
+// of one WMI object as the page shows them.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <wbemcli.h>
 
 #include <cstdio>
 #include <string>
@@ -126,4 +128,127 @@ TEST_F(SystemInfo, ClassesThatCannotBeReadStillGiveTheirRowsOnce) {
     EXPECT_EQ(Labels(), kOneOfEach);
     for (int i = 1; i <= list.Count(); ++i) EXPECT_EQ(list.SubItem(i, 1), L"") << i;
     EXPECT_EQ(Icon(L"计算机名"), images.IndexOf(L"sysicon04"));
+}
+
+namespace {
+
+// A WMI object holding the values it answers Get with; the page asks it for nothing else.
+class FakeObject : public IWbemClassObject {
+public:
+    ~FakeObject() {
+        for (auto& [name, v] : values_) VariantClear(&v);
+    }
+    void Set(const std::wstring& name, VARIANT v) { values_[name] = v; }  // takes it over
+
+    HRESULT STDMETHODCALLTYPE Get(LPCWSTR name, LONG, VARIANT* out, CIMTYPE*, LONG*) override {
+        auto it = values_.find(name);
+        if (it == values_.end()) return WBEM_E_NOT_FOUND;
+        VariantInit(out);
+        return VariantCopy(out, &it->second);
+    }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** p) override { return *p = nullptr, E_NOINTERFACE; }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE GetQualifierSet(IWbemQualifierSet**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Put(LPCWSTR, LONG, VARIANT*, CIMTYPE) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Delete(LPCWSTR) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetNames(LPCWSTR, LONG, VARIANT*, SAFEARRAY**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE BeginEnumeration(LONG) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Next(LONG, BSTR*, VARIANT*, CIMTYPE*, LONG*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE EndEnumeration() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetPropertyQualifierSet(LPCWSTR, IWbemQualifierSet**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Clone(IWbemClassObject**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetObjectText(LONG, BSTR*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SpawnDerivedClass(LONG, IWbemClassObject**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SpawnInstance(LONG, IWbemClassObject**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE CompareTo(LONG, IWbemClassObject*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetPropertyOrigin(LPCWSTR, BSTR*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE InheritsFrom(LPCWSTR) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetMethod(LPCWSTR, LONG, IWbemClassObject**, IWbemClassObject**) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE PutMethod(LPCWSTR, LONG, IWbemClassObject*, IWbemClassObject*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE DeleteMethod(LPCWSTR) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE BeginMethodEnumeration(LONG) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE NextMethod(LONG, BSTR*, IWbemClassObject**, IWbemClassObject**) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE EndMethodEnumeration() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetMethodQualifierSet(LPCWSTR, IWbemQualifierSet**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetMethodOrigin(LPCWSTR, BSTR*) override { return E_NOTIMPL; }
+
+private:
+    std::map<std::wstring, VARIANT> values_;
+};
+
+VARIANT Number(VARTYPE type, LONG value) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_I4;
+    v.lVal = value;
+    VariantChangeType(&v, &v, 0, type);
+    return v;
+}
+VARIANT Null() {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_NULL;
+    return v;
+}
+VARIANT Bstr(const wchar_t* text) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_BSTR;
+    v.bstrVal = SysAllocString(text);
+    return v;
+}
+// A one-dimensional array of the values, as elements of the given type.
+VARIANT Array(VARTYPE type, std::vector<VARIANT> elements) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_ARRAY | type;
+    v.parray = SafeArrayCreateVector(type, 0, static_cast<ULONG>(elements.size()));
+    for (LONG i = 0; i < static_cast<LONG>(elements.size()); ++i) {
+        VARIANT& e = elements[static_cast<size_t>(i)];
+        SafeArrayPutElement(v.parray, &i, type == VT_VARIANT ? static_cast<void*>(&e)
+                                          : type == VT_BSTR  ? static_cast<void*>(e.bstrVal)
+                                                             : static_cast<void*>(&e.lVal));
+        VariantClear(&e);
+    }
+    return v;
+}
+
+// An instance as one line: name=value; arrays as name[]=a|b.
+std::wstring Show(const Instance& instance) {
+    std::wstring out;
+    for (const auto& [name, p] : instance) {
+        out += name + (p.isArray ? L"[]=" : L"=");
+        for (size_t i = 0; i < p.values.size(); ++i) out += (i ? L"|" : L"") + p.values[i];
+        out += L";";
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(SystemInfoObject, ValuesAreReadAsTheirTextAndNullOrMissingOnesAreLeftOut) {
+    FakeObject object;
+    object.Set(L"Caption", Bstr(L"Windows XP"));
+    object.Set(L"ServicePackMajorVersion", Number(VT_I4, 2));  // WMI's uint16 and uint32
+    object.Set(L"ServicePackMinorVersion", Number(VT_UI1, 0));  // and its uint8
+    object.Set(L"Version", VARIANT{});                           // VT_EMPTY
+    object.Set(L"Model", Null());
+    object.Set(L"Infrared", Number(VT_BOOL, -1));
+    object.Set(L"SystemStartupOptions", Array(VT_BSTR, {Bstr(L"\"XP\" /fastdetect"), Bstr(L"")}));
+    object.Set(L"Roles", Array(VT_VARIANT, {Bstr(L"Server"), Number(VT_I4, 7)}));
+    object.Set(L"Codes", Array(VT_I4, {Number(VT_I4, 1), Number(VT_I4, -20)}));
+    object.Set(L"NoOptions", Array(VT_BSTR, {}));
+    const Instance read = modSystemInfo::ReadInstance(
+        &object, {L"Caption", L"ServicePackMajorVersion", L"ServicePackMinorVersion", L"Version", L"Model",
+                  L"Manufacturer", L"Infrared", L"SystemStartupOptions", L"Roles", L"Codes", L"NoOptions"});
+    EXPECT_EQ(Show(read), L"Caption=Windows XP;Codes[]=1|-20;Infrared=True;NoOptions[]=;Roles[]=Server|7;"
+                          L"ServicePackMajorVersion=2;ServicePackMinorVersion=0;"
+                          L"SystemStartupOptions[]=\"XP\" /fastdetect|;");
 }
