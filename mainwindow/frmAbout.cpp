@@ -65,10 +65,12 @@ void frmAbout::Load() {
     CreateForm(L"MorvixAbout", kCaption, WS_POPUP | WS_SYSMENU, 0, 0, 0);
     if (!hwnd_) return;
     smallwin::Place(hwnd_, kClientWidth, kClientHeight);
+    // Every label takes its own clicks: a click on plain text does nothing,
+    // rather than falling through to the border label under it, which closes.
     auto label = [&](const std::wstring& text, long left, long top, long width, long height, int id = 0,
                      DWORD style = 0) {
-        return ui::CreateControl(hwnd_, L"STATIC", text, WS_VISIBLE | SS_LEFT | SS_NOPREFIX | style, left, top,
-                                 width, height, id);
+        return ui::CreateControl(hwnd_, L"STATIC", text, WS_VISIBLE | SS_LEFT | SS_NOPREFIX | SS_NOTIFY | style, left,
+                                 top, width, height, id);
     };
     imgIcon = ui::CreateControl(hwnd_, L"STATIC", L"", WS_VISIBLE | SS_BITMAP | SS_NOTIFY, 840, 820, 960, 960,
                                 idImgIcon);  // takes its own clicks, which do nothing
@@ -80,14 +82,14 @@ void frmAbout::Load() {
     lblText[5] = label(L"虽然现在工作很忙，但仍然感谢大家一直支持着我的软件，不断提供进程信息和提出改进意见。谢谢！", 840,
                        2280, 4215, 495);
     std::wstring web = kWebPage;
-    lblWWW = label(web.substr(web.find(L"//") + 2), 1320, 2880, 1185, 180, idLblWWW, SS_NOTIFY);
-    lblEMail = label(kMailAddress, 1320, 3120, 1455, 180, idLblEMail, SS_NOTIFY);
-    lblExit = label(L"关闭", 5160, 3240, 360, 180, idLblExit, SS_NOTIFY);
+    lblWWW = label(web.substr(web.find(L"//") + 2), 1320, 2880, 1185, 180, idLblWWW);
+    lblEMail = label(kMailAddress, 1320, 3120, 1455, 180, idLblEMail);
+    lblExit = label(L"关闭", 5160, 3240, 360, 180, idLblExit);
     cmdExit = ui::CreateControl(hwnd_, L"BUTTON", L"", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 6120, 120, 255, 255,
                                 IDCANCEL);
     // The border line lies under everything else, so the links and the close
     // label keep their own clicks; a click anywhere else closes the window.
-    lblBorder = label(L"", 0, 0, kClientWidth, kClientHeight, idLblBorder, SS_NOTIFY | WS_BORDER | WS_CLIPSIBLINGS);
+    lblBorder = label(L"", 0, 0, kClientWidth, kClientHeight, idLblBorder, WS_BORDER | WS_CLIPSIBLINGS);
     SetWindowPos(lblBorder, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 
     LOGFONTW font{};

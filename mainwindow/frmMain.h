@@ -15,6 +15,7 @@
 #include "platform/win/Handle.h"
 #include "platform/ui/ListView.h"
 #include "mainwindow/modAutoSizeForm.h"
+#include "mainwindow/modTrayIcon.h"
 #include "mainwindow/ucDiagram.h"
 #include "sysaccess/modEnumProcess.h"
 
@@ -110,6 +111,9 @@ public:
     ui::ImageList ilsTrayIcon{16, 16};  // 101 pictures: image p + 1 shows p % CPU
     HICON picTrayIcon = nullptr;        // the picture the notification area shows
     void SetTrayPicture(int image);     // picTrayIcon = image 1..101 of ilsTrayIcon
+    // Lets a message from programs of lower rights through to a window (the
+    // system's call, found at run time; none on older systems); tests hand in their own.
+    modTrayIcon::MessageFilterFunction changeMessageFilter = modTrayIcon::SystemMessageFilter();
     modAutoSizeForm::LayoutRecords layout;  // records of the proportional layout
     ucDiagram ucDiagramCPU, ucDiagramMemory;  // the system page's load histories
 

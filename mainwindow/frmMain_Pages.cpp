@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cmath>
 #include <new>
 #include <stdexcept>
@@ -14,6 +15,7 @@
 #include "netports/modProcessPorts2.h"
 #include "platform/ui/Canvas.h"
 #include "platform/ui/Form.h"
+#include "platform/ui/ModalLoop.h"
 #include "platform/ui/PictureBox.h"
 #include "platform/vb/Format.h"
 #include "platform/vb/Runtime.h"
@@ -32,6 +34,7 @@ constexpr COLORREF kStripeUnlit = 0x808000;
 constexpr long kCleanRounds = 16;
 constexpr long kCleanProgressWidth = 3980;  // twips, the width of picCleanMemoryProgress
 constexpr size_t kCleanBlockChars = 80'000'000;
+constexpr RECT kCleanTextDesign{1530, 45, 1530 + 900, 45 + 180};  // twips in picCleanMemoryProgress
 constexpr UINT kQuiet = SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOREDRAW;
 
 // A 16-bit whole number as the language's Integer: halves to even, and a
@@ -40,6 +43,17 @@ long Int16(double value) {
     long long v = vb::RoundHalfEven(value);
     if (v < -32768 || v > 32767) throw vb::Error(6);
     return static_cast<long>(v);
+}
+
+// The progress text on one line, as large as it is in the label's real font
+// (the designed 900 x 180 twips hold only a narrower font's "整理中……"),
+// centred where the design placed it, never beyond the box's top or left edge.
+void FitCleanMemoryText(HWND label) {
+    const SIZE need = ui::MeasureText(label, false);
+    const int centreX = vb::TwipsToPixelsX((kCleanTextDesign.left + kCleanTextDesign.right) / 2);
+    const int centreY = vb::TwipsToPixelsY((kCleanTextDesign.top + kCleanTextDesign.bottom) / 2);
+    SetWindowPos(label, nullptr, std::max<int>(0, centreX - need.cx / 2), std::max<int>(0, centreY - need.cy / 2),
+                 need.cx, need.cy, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 // The pictures of the system-information rows, 16 x 16.
@@ -138,10 +152,12 @@ void frmMain::CreatePages() {
     lblCleanMemoryProgress = ui::CreateControl(picCleanMemoryProgress, L"STATIC", L"", WS_VISIBLE | WS_CLIPSIBLINGS,
                                                0, 0, 1020, 300, frmMainIds::lblCleanMemoryProgress);
     ui::SetBackColor(lblCleanMemoryProgress, vb::kSysHighlight);
-    lblCleanMemoryText = ui::CreateControl(picCleanMemoryProgress, L"STATIC", L"整理中……",
-                                           WS_VISIBLE | SS_CENTER | SS_NOPREFIX, 1530, 45, 900, 180,
-                                           frmMainIds::lblCleanMemoryText);
+    lblCleanMemoryText = ui::CreateControl(
+        picCleanMemoryProgress, L"STATIC", L"整理中……", WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_NOPREFIX,
+        kCleanTextDesign.left, kCleanTextDesign.top, kCleanTextDesign.right - kCleanTextDesign.left,
+        kCleanTextDesign.bottom - kCleanTextDesign.top, frmMainIds::lblCleanMemoryText);
     ui::SetBackColor(lblCleanMemoryText, kSysWindow);
+    FitCleanMemoryText(lblCleanMemoryText);
     // The text stays in front of the growing fill.
     SetWindowPos(lblCleanMemoryText, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     commands_[frmMainIds::cmdCleanMemory] = [this] { cmdCleanMemory_Click(); };
@@ -281,6 +297,7 @@ void frmMain::cmdCleanMemory_Click() {
         ui::MoveControl(lblCleanMemoryProgress, 0, 0, width, 300);
         const long percent = static_cast<long>(std::floor(100.0 / kCleanRounds * i));
         ui::SetText(lblCleanMemoryText, std::to_wstring(percent) + L"% " + L"整理中……");
+        FitCleanMemoryText(lblCleanMemoryText);
         RedrawWindow(picCleanMemoryProgress, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
         Delay(100);
         if (ClosePending()) break;  // the outer loop closes the window; no more rounds

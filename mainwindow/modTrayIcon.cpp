@@ -24,11 +24,19 @@ UINT TaskbarCreatedMessage() {
 
 }  // namespace
 
+MessageFilterFunction SystemMessageFilter() {
+    return reinterpret_cast<MessageFilterFunction>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "ChangeWindowMessageFilterEx")));
+}
+
 void AddTrayIcon(frmMain& form) {
     HWND hwnd = form.hWnd();
     // A subclass: installing twice keeps one hook, and the size hook may come
     // off before or after this one.
     if (SetWindowSubclass(hwnd, TrayWindowProc, kHookId, 0)) g_hooked = true;
+    // Started with raised rights, the window would never hear that the shell,
+    // which runs with the user's lower rights, has restarted.
+    if (form.changeMessageFilter) form.changeMessageFilter(hwnd, TaskbarCreatedMessage(), MSGFLT_ALLOW, nullptr);
     g_record = NOTIFYICONDATAW{};
     g_record.cbSize = NOTIFYICONDATAW_V1_SIZE;
     g_record.hWnd = hwnd;

@@ -10,6 +10,11 @@ namespace modTrayIcon {
 
 constexpr UINT kCallbackMessage = 2025;
 
+// ChangeWindowMessageFilterEx of user32, or nullptr where the system has none
+// (before Windows 7 nothing needs it).
+using MessageFilterFunction = BOOL(WINAPI*)(HWND, UINT, DWORD, PCHANGEFILTERSTRUCT);
+MessageFilterFunction SystemMessageFilter();
+
 void AddTrayIcon(frmMain& form);
 void SetTrayTip(const std::wstring& text);
 void RefreshTrayIcon();

@@ -272,7 +272,8 @@ CommandOutcome RunHidden(const std::wstring& program, const std::wstring& argume
         return out;
     }
     // When quitting, a registration under way is left to finish on its own.
-    GetExitCodeProcess(process.get(), &out.exitCode);
+    out.exitCodeRead = GetExitCodeProcess(process.get(), &out.exitCode) != FALSE;
+    if (!out.exitCodeRead) out.error = GetLastError();
     return out;
 }
 
@@ -299,13 +300,21 @@ StepResult RegisterComponent(const std::wstring& systemFolder, const Component& 
     CommandOutcome run = RunHidden(regsvr32, L"/s \"" + file + L"\"", kCommandTimeoutMs);
     if (!run.started) {
         r.detail = L"无法启动 " + regsvr32 + L"：" + ErrorText(run.error);
-    } else if (run.timedOut) {
+        return r;
+    }
+    return RegistrationResult(component, run);
+}
+
+StepResult RegistrationResult(const Component& component, const CommandOutcome& run) {
+    StepResult r{std::wstring(L"注册 ") + component.fileName};
+    if (run.timedOut) {
         r.detail = L"regsvr32 在 " + std::to_wstring(kCommandTimeoutMs / 1000) + L" 秒内没有结束，已终止";
+    } else if (!run.exitCodeRead) {
+        r.detail = L"无法读取 regsvr32 的退出码：" + ErrorText(run.error);
     } else if (run.exitCode == 0) {
         r.ok = true;
         r.detail = L"已注册";
-    } else if (run.exitCode == 4) {
-        // A library without DllRegisterServer keeps no registration: nothing to do.
+    } else if (run.exitCode == 4 && component.mayLackEntry) {
         r.ok = true;
         r.detail = L"此文件不需要注册（" + Regsvr32ExitText(4) + L"）";
     } else {

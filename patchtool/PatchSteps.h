@@ -18,10 +18,13 @@ struct Component {
     int resourceId;
     const wchar_t* fileName;
     bool registered;  // run through regsvr32 after writing
+    // The common-controls library has no registration entry of its own; the
+    // controls and the database engine must have one to be usable.
+    bool mayLackEntry = false;
 };
 inline constexpr Component kComponents[] = {
-    {105, L"sc.exe", false},        {101, L"comctl32.dll", true}, {102, L"COMCTL32.OCX", true},
-    {103, L"dao360.DLL", true},     {104, L"MSCOMCTL.OCX", true},
+    {105, L"sc.exe", false},    {101, L"comctl32.dll", true, true}, {102, L"COMCTL32.OCX", true},
+    {103, L"dao360.DLL", true}, {104, L"MSCOMCTL.OCX", true},
 };
 inline constexpr const wchar_t* kTerminalService = L"TermService";
 inline constexpr DWORD kCommandTimeoutMs = 60000;
@@ -55,13 +58,16 @@ StepResult InstallComponent(HMODULE module, const Component& component, const st
 struct CommandOutcome {
     bool started = false;
     bool timedOut = false;
+    bool exitCodeRead = false;
     DWORD exitCode = 0;
-    DWORD error = 0;  // why it did not start
+    DWORD error = 0;  // why it did not start, or why its exit code could not be read
 };
 CommandOutcome RunHidden(const std::wstring& program, const std::wstring& arguments, DWORD timeoutMs);
 
 // regsvr32 /s of a file in the system folder, judged by regsvr32's exit code.
 StepResult RegisterComponent(const std::wstring& systemFolder, const Component& component);
+// What a regsvr32 run of the component comes to.
+StepResult RegistrationResult(const Component& component, const CommandOutcome& run);
 std::wstring Regsvr32ExitText(DWORD code);
 
 // The service's start type set to automatic, read back; then started and its

@@ -3,6 +3,7 @@
 // page from Wine's WMI, the usage bars' stripes, and the memory clean-up's
 // progress and a failing round.
 #include <cmath>
+#include <cstdlib>
 #include <cstdio>
 #include <new>
 
@@ -248,12 +249,33 @@ namespace {
 struct Progress {
     int fillPixels;
     std::wstring text;
+    bool textShown;
 };
 
 int FillPixels() {
     RECT r;
     GetWindowRect(Form().lblCleanMemoryProgress, &r);
     return r.right - r.left;
+}
+
+// The progress text wholly visible: its extent in the label's own font fits
+// the label, which lies inside the progress box, centred where it was designed.
+bool ProgressTextShown() {
+    HWND label = Form().lblCleanMemoryText;
+    const std::wstring text = ui::GetText(label);
+    HDC dc = GetDC(label);
+    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(label, WM_GETFONT, 0, 0)));
+    SIZE extent{};
+    GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+    SelectObject(dc, old);
+    ReleaseDC(label, dc);
+    RECT client{}, box{};
+    GetClientRect(label, &client);
+    GetClientRect(Form().picCleanMemoryProgress, &box);
+    const RECT at = ui::ControlRectTwips(label);
+    return extent.cx <= client.right && extent.cy <= client.bottom && at.left >= 0 && at.top >= 0 &&
+           vb::TwipsToPixelsX(at.right) <= box.right && vb::TwipsToPixelsY(at.bottom) <= box.bottom &&
+           std::labs((at.left + at.right) / 2 - (1530 + 450)) <= 15;
 }
 
 }  // namespace
@@ -266,7 +288,7 @@ TEST_F(Pages, TheCleanUpRunsSixteenRoundsWithItsProgressAlsoWithoutItsBlock) {
     Form().pageSources.cleanMemoryRound = [&] {
         disabledDuring &= !IsWindowEnabled(Form().cmdCleanMemory);
         boxShownDuring &= IsWindowVisible(Form().picCleanMemoryProgress) != FALSE;
-        seen.push_back({FillPixels(), ui::GetText(Form().lblCleanMemoryText)});
+        seen.push_back({FillPixels(), ui::GetText(Form().lblCleanMemoryText), ProgressTextShown()});
     };
     DWORD start = GetTickCount();
     Form().cmdCleanMemory_Click();
@@ -275,11 +297,13 @@ TEST_F(Pages, TheCleanUpRunsSixteenRoundsWithItsProgressAlsoWithoutItsBlock) {
     ASSERT_EQ(seen.size(), 16u);
     EXPECT_EQ(seen[0].fillPixels, 0);
     EXPECT_EQ(seen[1].text, L"6% 整理中……");
+    EXPECT_TRUE(seen[1].textShown);
     EXPECT_EQ(seen[1].fillPixels, vb::TwipsToPixelsX(249));
     EXPECT_EQ(seen[4].text, L"25% 整理中……");
     EXPECT_EQ(seen[4].fillPixels, vb::TwipsToPixelsX(995));
     EXPECT_EQ(seen[15].text, L"93% 整理中……");
     EXPECT_EQ(ui::GetText(Form().lblCleanMemoryText), L"100% 整理中……");
+    EXPECT_TRUE(ProgressTextShown());
     EXPECT_EQ(FillPixels(), vb::TwipsToPixelsX(3980)) << "the fill spans the whole box at the end";
     EXPECT_TRUE(disabledDuring);
     EXPECT_TRUE(boxShownDuring);

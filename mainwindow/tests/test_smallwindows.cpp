@@ -12,6 +12,7 @@
 #include "mainwindow/frmAbout.h"
 #include "mainwindow/frmHelp.h"
 #include "mainwindow/frmNewProcess.h"
+#include "platform/win/Text.h"
 #include "test_listview_fixture.h"
 
 namespace {
@@ -197,14 +198,13 @@ TEST_F(SmallWindows, AboutTextsLinksAndClicks) {
         ExpectFullyShown(l, false);
     ExpectFullyShown(a.lblText[5], true);
 
-    // Each clickable control is on top where it stands; plain text lies over the border label.
+    // Each control is on top where it stands, over the border label.
     auto centre = [](HWND w) {
         RECT r;
         GetWindowRect(w, &r);
         return POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
     };
-    for (HWND w : {a.imgIcon, a.lblWWW, a.lblEMail, a.lblExit}) EXPECT_EQ(WindowFromPoint(centre(w)), w);
-    EXPECT_EQ(WindowFromPoint(centre(a.lblText[2])), a.lblBorder);
+    for (HWND w : {a.imgIcon, a.lblWWW, a.lblEMail, a.lblExit, a.lblText[2]}) EXPECT_EQ(WindowFromPoint(centre(w)), w);
 
     SendMessageW(a.lblWWW, WM_LBUTTONDOWN, MK_LBUTTON, 0);
     SendMessageW(a.lblEMail, WM_LBUTTONDOWN, MK_LBUTTON, 0);
@@ -230,6 +230,27 @@ TEST_F(SmallWindows, AboutTextsLinksAndClicks) {
     a.Show(false);
     SendMessageW(a.lblExit, WM_LBUTTONDOWN, MK_LBUTTON, 0);
     EXPECT_FALSE(a.Loaded());
+}
+
+TEST_F(SmallWindows, AboutReactsToRealClicksOnItsLinksAndCloseLabelOnly) {
+    frmAbout& a = frmAbout::Instance();
+    a.Show(false);
+    SetForegroundWindow(a.Hwnd());
+    // Each plain text, then the web link: once the link has reacted, the
+    // click on the text before it has been handled too.
+    for (HWND text : {a.lblText[0], a.lblText[1], a.lblVersion, a.lblText[2], a.lblText[4], a.lblText[5], a.imgIcon}) {
+        const size_t before = opened_.size();
+        const std::string name = win::ToUtf8(ui::GetText(text));
+        testsupport::ClickMiddle(text);
+        testsupport::ClickMiddle(a.lblWWW);
+        ASSERT_TRUE(Pump([&] { return opened_.size() > before || !a.Loaded(); }, 5000));
+        ASSERT_TRUE(a.Loaded()) << "closed by a click on \"" << name << "\"";
+        EXPECT_EQ(opened_.back().address, frmAbout::kWebPage);
+    }
+    testsupport::ClickMiddle(a.lblEMail);
+    EXPECT_TRUE(Pump([&] { return opened_.back().address.rfind(L"mailto:", 0) == 0; }, 5000));
+    testsupport::ClickMiddle(a.lblExit);
+    EXPECT_TRUE(Pump([&] { return !a.Loaded(); }, 5000));
 }
 
 TEST_F(SmallWindows, AboutFromTheMenuBarIsModalAndFromTheTrayNot) {

@@ -228,25 +228,6 @@ TEST_F(Toolbar, ClickRunsTheButtonsCommand) {
     EXPECT_EQ(Row(child.Pid()), 0);
 }
 
-namespace {
-
-// A real double click of the left button in the middle of a window, through
-// the system's input queue, which is where a second press becomes a double click.
-void DoubleClick(HWND w) {
-    RECT r;
-    GetWindowRect(w, &r);
-    SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
-    INPUT clicks[4]{};
-    const DWORD flags[4] = {MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP, MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP};
-    for (int i = 0; i < 4; ++i) {
-        clicks[i].type = INPUT_MOUSE;
-        clicks[i].mi.dwFlags = flags[i];
-    }
-    SendInput(4, clicks, sizeof(INPUT));
-}
-
-}  // namespace
-
 TEST_F(Toolbar, ADoubleClickIsOneClick) {
     Child child(L"--threads 1");
     ASSERT_TRUE(child.WaitReady());
@@ -263,7 +244,7 @@ TEST_F(Toolbar, ADoubleClickIsOneClick) {
     // Resuming asks nothing; a second click would ask to pause again.
     MessageBoxAnswerer no({}, IDNO);
     SetForegroundWindow(Form().Hwnd());
-    DoubleClick(Button(1));
+    testsupport::ClickMiddle(Button(1), 2);  // a real double click
     EXPECT_TRUE(Pump([&] { return Form().ButtonCaption(1) == kPause; }, 3000)) << "the double click reached the button";
     PumpFor(300);
     EXPECT_TRUE(no.Boxes().empty()) << "one click: resume only, no question to pause";

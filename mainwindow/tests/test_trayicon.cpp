@@ -88,6 +88,41 @@ TEST_F(TrayIcon, TheShellsRestartBringsTheIconBack) {
     EXPECT_TRUE(ShellHasIcon());
 }
 
+namespace {
+
+struct FilterCall {
+    HWND window;
+    UINT message;
+    DWORD action;
+} g_filterCall{};
+BOOL WINAPI RecordFilterCall(HWND window, UINT message, DWORD action, PCHANGEFILTERSTRUCT) {
+    g_filterCall = {window, message, action};
+    return TRUE;
+}
+
+}  // namespace
+
+// Wine filters nothing between levels of rights (its ChangeWindowMessageFilterEx
+// changes and reports nothing), so what is seen is the call itself.
+TEST_F(TrayIcon, TheShellsRestartMessageIsLetThroughToTheMainWindow) {
+    const auto real = Form().changeMessageFilter;
+    EXPECT_EQ(reinterpret_cast<FARPROC>(real),
+              GetProcAddress(GetModuleHandleW(L"user32.dll"), "ChangeWindowMessageFilterEx"));
+    Form().changeMessageFilter = RecordFilterCall;
+    modTrayIcon::RemoveTrayIcon();
+    modTrayIcon::AddTrayIcon(Form());
+    EXPECT_EQ(g_filterCall.window, Form().Hwnd());
+    EXPECT_EQ(g_filterCall.message, RegisterWindowMessageW(L"TaskbarCreated"));
+    EXPECT_EQ(g_filterCall.action, static_cast<DWORD>(MSGFLT_ALLOW));
+
+    // Where the system has no such function the icon comes all the same.
+    Form().changeMessageFilter = nullptr;
+    modTrayIcon::RemoveTrayIcon();
+    modTrayIcon::AddTrayIcon(Form());
+    Form().changeMessageFilter = real;
+    EXPECT_TRUE(ShellHasIcon());
+}
+
 TEST_F(TrayIcon, RightClickOpensTheTrayMenuWithTheRightCaption) {
     Form().SetWindowState(0);
     ShowWindow(Form().Hwnd(), SW_SHOW);

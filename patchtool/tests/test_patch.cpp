@@ -253,6 +253,25 @@ TEST(PatchPayload, VersionReadFromCarriedBytesMatchesTheWrittenFile) {
     EXPECT_EQ(VersionText(0x0005005200010002ull), L"5.82.1.2");
 }
 
+// regsvr32 itself, in a folder of its own, on a library without a
+// registration entry under each registered component's name.
+TEST(PatchRegistration, OnlyTheCommonControlsLibraryMayLackARegistrationEntry) {
+    testsupport::TempDir dir;
+    ASSERT_TRUE(CopyFileW(InSystem(L"regsvr32.exe").c_str(), dir.File(L"regsvr32.exe").c_str(), FALSE));
+    for (const Component& c : kComponents) {
+        if (!c.registered) continue;
+        ASSERT_TRUE(CopyFileW(testsupport::TestChildDllPath().c_str(), dir.File(c.fileName).c_str(), FALSE));
+        StepResult r = RegisterComponent(dir.Path(), c);
+        EXPECT_EQ(r.ok, std::wstring(c.fileName) == L"comctl32.dll") << win::ToUtf8(r.detail);
+        EXPECT_TRUE(Contains(r.detail, Regsvr32ExitText(4))) << win::ToUtf8(r.detail);
+        EXPECT_EQ(Contains(ComposeReport({r}, true), kSuccessText), r.ok);
+    }
+    // A run whose exit code could not be read is no success either.
+    StepResult unread = RegistrationResult(kComponents[1], {.started = true, .error = ERROR_ACCESS_DENIED});
+    EXPECT_FALSE(unread.ok);
+    EXPECT_TRUE(Contains(unread.detail, L"无法读取 regsvr32 的退出码")) << win::ToUtf8(unread.detail);
+}
+
 TEST(PatchCommands, ACommandThatDoesNotEndInTimeIsEndedAndReported) {
     CommandOutcome missing = RunHidden(SystemFolder() + L"\\no-such-program.exe", L"", 1000);
     EXPECT_FALSE(missing.started);

@@ -218,6 +218,18 @@ void PressKey(WORD virtualKey) {
     SendInput(2, keys, sizeof(INPUT));
 }
 
+void ClickMiddle(HWND window, int clicks) {
+    RECT r{};
+    GetWindowRect(window, &r);
+    SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    std::vector<INPUT> events(2 * clicks);
+    for (size_t i = 0; i < events.size(); ++i) {
+        events[i].type = INPUT_MOUSE;
+        events[i].mi.dwFlags = i % 2 ? MOUSEEVENTF_LEFTUP : MOUSEEVENTF_LEFTDOWN;
+    }
+    SendInput(static_cast<UINT>(events.size()), events.data(), sizeof(INPUT));
+}
+
 bool PumpUntil(const std::function<bool()>& pred, DWORD ms) {
     DWORD start = GetTickCount();
     for (;;) {

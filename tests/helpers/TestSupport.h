@@ -100,6 +100,10 @@ HWND WaitForBoxOf(DWORD pid, DWORD ms, const std::wstring& text = L"");
 // A key pressed and released through the system's input queue, as the
 // keyboard gives it (goes to the window in front).
 void PressKey(WORD virtualKey);
+// Clicks of the left button in the middle of a window through the system's
+// input queue, where a second press becomes a double click and the system
+// decides which window a click reaches.
+void ClickMiddle(HWND window, int clicks = 1);
 
 // Pumps messages until pred() is true or the time is up; returns pred().
 bool PumpUntil(const std::function<bool()>& pred, DWORD ms);
