@@ -19,9 +19,14 @@
 namespace mwtest {
 
 // Loaded and shown once; closed by the environment at the end of the run.
+// It starts from the first run's settings: one another test program left
+// behind (automatic ending above all) must not act here.
 inline frmMain& Form() {
     frmMain& f = frmMain::Instance();
-    if (!f.Hwnd()) f.Show();
+    if (!f.Hwnd()) {
+        vb::DeleteSetting(frmMain::kSettingsApp);
+        f.Show();
+    }
     return f;
 }
 

@@ -434,6 +434,7 @@ TEST_F(UpdateWindow, ALongTemporaryFolderIsWhereTheWindowWritesItsFiles) {
     }
     EXPECT_EQ(vb::TempPath(), folder + L"\\");
     ServeVersion("4.12.20080509\n2008-05-09\n");
+    fs::remove(fs::path(frmDownload::kVersionFileName));  // a run of the old reader may have left one
     testsupport::MessageBoxAnswerer answers;
     frmDownload::Instance().Load();
     bool closed = testsupport::PumpUntil([] { return !frmDownload::Instance().Loaded(); }, 10000);
