@@ -225,7 +225,10 @@ TEST_F(Startup, WindowShowsTheLiveListAndCannotShrinkBelowTheMinimum) {
     ASSERT_NE(w, nullptr);
     HWND list = ChildById(w, 120);
     ASSERT_NE(list, nullptr);
-    EXPECT_GT(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0), 3);
+    // The list fills while the window is already up (a refresh follows the
+    // first pass): wait for the rows.
+    auto rows = [&] { return SendMessageW(list, LVM_GETITEMCOUNT, 0, 0); };
+    EXPECT_TRUE(testsupport::PumpUntil([&] { return rows() > 3; }, 30000)) << rows() << " rows";
     SetWindowPos(w, nullptr, 0, 0, 300, 200, SWP_NOMOVE | SWP_NOZORDER);
     RECT r;
     GetWindowRect(w, &r);
