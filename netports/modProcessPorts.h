@@ -51,8 +51,8 @@ unsigned long ReadUdpRows(ExTables& tables, std::vector<UdpExRow>& rows);
 void AddPortColumns(ui::ListView& lvw);
 
 // Clears the list and adds a PortListRow per TCP row, then per UDP row.  A
-// table that cannot be read (ReadTcpRows, ReadUdpRows) is reported in a box ("无法获取 TCP Table！  " ...);
-// every run-time error is raised to the caller.
+// table that cannot be read (ReadTcpRows, ReadUdpRows) is reported in a box
+// ("无法获取 TCP Table！  " ...); every run-time error is raised to the caller.
 void ListPortsFromExTables(ui::ListView& lvw, ExTables& tables = ExTables::Platform());
 
 std::wstring TcpStateName(long state);  // "监听中" ...; empty outside 1..12
