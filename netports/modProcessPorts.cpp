@@ -130,6 +130,15 @@ void AddRow(ui::ListView& lvw, PathsOfOneRefresh& paths, const wchar_t* protocol
     lvw.SetSubItem(i, 4, paths.Of(pid));
 }
 
+constexpr int kTableReads = 3;
+
+template <class Read>
+unsigned long ReadAgainOnFailure(Read read) {
+    unsigned long result = read();
+    for (int i = 1; i < kTableReads && result != 0; ++i) result = read();
+    return result;
+}
+
 void ShowFailure(ui::ListView& lvw, const wchar_t* text) {
     HWND owner = lvw.Hwnd() ? GetAncestor(lvw.Hwnd(), GA_ROOT) : nullptr;
     vb::MsgBox(owner, text, MB_OK | MB_ICONERROR);
@@ -150,6 +159,14 @@ ExTables& ExTables::Platform() {
     return platform;
 }
 
+unsigned long ReadTcpRows(ExTables& tables, std::vector<TcpExRow>& rows) {
+    return ReadAgainOnFailure([&] { return tables.ReadTcpTable(rows); });
+}
+
+unsigned long ReadUdpRows(ExTables& tables, std::vector<UdpExRow>& rows) {
+    return ReadAgainOnFailure([&] { return tables.ReadUdpTable(rows); });
+}
+
 void AddPortColumns(ui::ListView& lvw) {
     lvw.AddColumn(L"协议", 1587, ui::Align::Left);
     lvw.AddColumn(L"端口", 1587, ui::Align::Left, 2);
@@ -163,7 +180,7 @@ void ListPortsFromExTables(ui::ListView& lvw, ExTables& tables) {
     PathsOfOneRefresh paths;
 
     std::vector<TcpExRow> tcp;
-    if (tables.ReadTcpTable(tcp) != 0) {
+    if (ReadTcpRows(tables, tcp) != 0) {
         ShowFailure(lvw, L"无法获取 TCP Table！  ");
     } else {
         Batch batch(lvw);
@@ -172,7 +189,7 @@ void ListPortsFromExTables(ui::ListView& lvw, ExTables& tables) {
     }
 
     std::vector<UdpExRow> udp;
-    if (tables.ReadUdpTable(udp) != 0) {
+    if (ReadUdpRows(tables, udp) != 0) {
         ShowFailure(lvw, L"无法获取 UDP Table！  ");
         return;
     }

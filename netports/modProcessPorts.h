@@ -39,13 +39,20 @@ public:
     static ExTables& Platform();
 };
 
+// One table as ListPortsFromExTables reads it: a read that fails is tried
+// again, a few times, before its result is answered.  Under Wine a read fails
+// now and then while sockets open and close elsewhere (the table changes
+// size while it is built).
+unsigned long ReadTcpRows(ExTables& tables, std::vector<TcpExRow>& rows);
+unsigned long ReadUdpRows(ExTables& tables, std::vector<UdpExRow>& rows);
+
 // lvwPorts's five columns: "协议", "端口" (shows SubItems(2)), "状态" (shows
 // SubItems(1)), "PID", "进程".
 void AddPortColumns(ui::ListView& lvw);
 
 // Clears the list and adds a PortListRow per TCP row, then per UDP row.  A
-// table that cannot be read is reported in a box ("无法获取 TCP Table！  " ...);
-// every run-time error is raised to the caller.
+// table that cannot be read (ReadTcpRows, ReadUdpRows) is reported in a box
+// ("无法获取 TCP Table！  " ...); every run-time error is raised to the caller.
 void ListPortsFromExTables(ui::ListView& lvw, ExTables& tables = ExTables::Platform());
 
 std::wstring TcpStateName(long state);  // "监听中" ...; empty outside 1..12

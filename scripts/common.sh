@@ -72,6 +72,35 @@ wine_loader() {
   if [[ $WINEPREFIX == "$win32"* ]]; then echo /usr/lib/wine/wine; else echo /usr/lib/wine/wine64; fi
 }
 
+# A private X server (Xvfb) on a free display, exported as DISPLAY; its
+# process is xvfb_pid.
+start_private_display() {
+  # Sessions of other worktrees start at the same moment and may pick the
+  # same free number: the display is ours only when the lock names our
+  # server.  On a shared display the other session's windows take the focus
+  # (keys pressed by a test go astray), and its end breaks our connection.
+  local n lock
+  for n in $(seq 90 140); do
+    [[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]] && continue
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    xvfb_pid=$!
+    for _ in $(seq 50); do
+      [[ -e /tmp/.X11-unix/X$n ]] && break
+      kill -0 "$xvfb_pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    lock=$(tr -d ' \n' </tmp/.X$n-lock 2>/dev/null || true)
+    if [[ $lock == "$xvfb_pid" ]] && kill -0 "$xvfb_pid" 2>/dev/null; then
+      export DISPLAY=":$n"
+      break
+    fi
+    kill "$xvfb_pid" 2>/dev/null || true
+    wait "$xvfb_pid" 2>/dev/null || true
+    xvfb_pid=""
+  done
+  [[ -n $xvfb_pid ]] || { echo "wine: no free X display" >&2; return 1; }
+}
+
 xvfb_pid=""
 keeper_pid=""
 keeper_fifo=""
@@ -79,14 +108,7 @@ start_wine_session() {
   # $1: the prefix; $2: "own-display" keeps the user's DISPLAY when there is one.
   export WINEPREFIX=$1 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   if [[ ${2:-} != own-display || -z ${DISPLAY:-} ]]; then
-    local n
-    for n in $(seq 90 140); do
-      [[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]] || break
-    done
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-    xvfb_pid=$!
-    export DISPLAY=":$n"
-    for _ in $(seq 50); do [[ -e /tmp/.X11-unix/X$n ]] && break; sleep 0.1; done
+    start_private_display || return 1
   fi
   if [[ ! -f $WINEPREFIX/system.reg ]]; then
     echo "wine: creating the private prefix $WINEPREFIX"

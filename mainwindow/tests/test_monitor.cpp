@@ -295,7 +295,8 @@ public:
     std::function<void(HWND)> onOpen = [](HWND) {};
     std::function<void(HWND)> onClose = [](HWND) {};
     std::vector<std::wstring> texts;
-    DWORD keepOpen = 2600;
+    DWORD keepOpen = 2600;  // or, with closeWhen, the deadline for it
+    std::function<bool()> closeWhen;
 
     SlowBoxes() {
         self_ = this;
@@ -318,12 +319,17 @@ private:
                 GetWindowTextW(GetDlgItem(box, 0xFFFF), text, 512);
                 self_->texts.push_back(text);
                 self_->onOpen(box);
-                SetTimer(box, 0x5150, self_->keepOpen, Close);
+                SetPropW(box, L"opened", reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(GetTickCount())));
+                SetTimer(box, 0x5150, self_->closeWhen ? 20 : self_->keepOpen, Close);
             }
         }
         return CallNextHookEx(nullptr, code, wParam, lParam);
     }
     static void CALLBACK Close(HWND box, UINT, UINT_PTR id, DWORD) {
+        if (self_ && self_->closeWhen && !self_->closeWhen()) {
+            auto opened = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(GetPropW(box, L"opened")));
+            if (GetTickCount() - opened < self_->keepOpen) return;
+        }
         KillTimer(box, id);
         if (self_) self_->onClose(box);
         PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
@@ -370,6 +376,7 @@ TEST_F(DangerousName, TicksInsideTheRefreshesReportLeaveTheListAlone) {
     SlowBoxes boxes;
     boxes.onOpen = [&](HWND) {
         if (second) {
+            boxes.closeWhen = nullptr;
             boxes.keepOpen = 100;
             return;
         }
@@ -377,6 +384,9 @@ TEST_F(DangerousName, TicksInsideTheRefreshesReportLeaveTheListAlone) {
         second = std::make_unique<Child>(L"", Dangerous());
         second->WaitReady();
         Form().SetPanelText(3, L"-");
+        // Open until a tick has run inside it (it writes the displays).
+        boxes.keepOpen = 20000;
+        boxes.closeWhen = [&] { return Form().PanelText(3) != L"-"; };
     };
     boxes.onClose = [&](HWND) {
         if (!second || boxes.texts.size() != 1) return;
@@ -404,11 +414,13 @@ TEST_F(DangerousName, TicksInsideAnotherHandlersBoxStillRefresh) {
     std::unique_ptr<Child> started;
     bool listedWhileOpen = false;
     SlowBoxes boxes;
-    boxes.keepOpen = 1500;
     boxes.onOpen = [&](HWND) {
         started = std::make_unique<Child>();
         started->WaitReady();
     };
+    // Open until the helper is listed, or the deadline.
+    boxes.keepOpen = 20000;
+    boxes.closeWhen = [&] { return started && Row(started->Pid()) > 0; };
     boxes.onClose = [&](HWND) { listedWhileOpen = started && Row(started->Pid()) > 0; };
     StartTimers();
     vb::MsgBox(Form().Hwnd(), L"等待", MB_OK | MB_ICONINFORMATION);

@@ -165,9 +165,9 @@ TEST_F(Pages, ThePortsPageFillsQuicklyWithTwoHundredSockets) {
     RecordedTables recorded;
     LARGE_INTEGER d, e, g, h;
     QueryPerformanceCounter(&d);
-    ASSERT_EQ(modProcessPorts::ExTables::Platform().ReadTcpTable(recorded.tcp), 0u);
+    ASSERT_EQ(modProcessPorts::ReadTcpRows(modProcessPorts::ExTables::Platform(), recorded.tcp), 0u);
     QueryPerformanceCounter(&e);
-    modProcessPorts::ExTables::Platform().ReadUdpTable(recorded.udp);
+    modProcessPorts::ReadUdpRows(modProcessPorts::ExTables::Platform(), recorded.udp);
     Form().pageSources.listPorts = [&](ui::ListView& l) { modProcessPorts2::ListPorts(l, recorded); };
     Form().SelectTab(1);
     Form().tabTag[2].clear();

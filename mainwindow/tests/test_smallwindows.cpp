@@ -41,21 +41,6 @@ DWORD FindProcess(const std::wstring& exeName) {
     return 0;
 }
 
-// Ends a process and what it started (the console host the shell gives a
-// console program), which would otherwise hold the test's output open.
-void EndWithChildren(DWORD pid) {
-    std::vector<DWORD> pids{pid};
-    win::FileHandle snap(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    PROCESSENTRY32W e{sizeof e};
-    for (BOOL ok = Process32FirstW(snap.get(), &e); ok; ok = Process32NextW(snap.get(), &e))
-        if (e.th32ParentProcessID == pid) pids.push_back(e.th32ProcessID);
-    for (DWORD p : pids) {
-        win::Handle h(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, p));
-        TerminateProcess(h.get(), 0);
-        WaitForSingleObject(h.get(), 5000);
-    }
-}
-
 void Key(HWND target, WPARAM key) {
     PostMessageW(target, WM_KEYDOWN, key, 0);
     PostMessageW(target, WM_KEYUP, key, 0xC0000000);
@@ -118,8 +103,13 @@ TEST_F(SmallWindows, NewProcessFromTheMenuStartsAProgramByItsPath) {
     EXPECT_FALSE(frmNewProcess::Instance().Loaded());
     EXPECT_TRUE(IsWindowEnabled(Form().Hwnd()));
     DWORD pid = 0;
-    EXPECT_TRUE(Pump([&] { return (pid = FindProcess(L"new process child.exe")) != 0; }, 10000));
-    if (pid) EndWithChildren(pid);
+    ASSERT_TRUE(Pump([&] { return (pid = FindProcess(L"new process child.exe")) != 0; }, 10000));
+    {
+        testsupport::Child started(testsupport::StartedElsewhere{pid});
+        EXPECT_TRUE(started.WaitReady());
+    }
+    // Nothing it started outlives it: a console host would hold the test's output open.
+    EXPECT_TRUE(Pump([&] { return testsupport::ChildProcessesOf(pid).empty(); }, 10000));
 }
 
 TEST_F(SmallWindows, NewProcessKeepsTheTextWholeAndStaysOpenForBlanks) {

@@ -285,7 +285,10 @@ TEST_F(Startup, WindowShowsTheLiveListAndCannotShrinkBelowTheMinimum) {
     ASSERT_NE(w, nullptr);
     HWND list = ChildById(w, 120);
     ASSERT_NE(list, nullptr);
-    EXPECT_GT(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0), 3);
+    // The list fills while the window is already up (a refresh follows the
+    // first pass): wait for the rows.
+    auto rows = [&] { return SendMessageW(list, LVM_GETITEMCOUNT, 0, 0); };
+    EXPECT_TRUE(testsupport::PumpUntil([&] { return rows() > 3; }, 30000)) << rows() << " rows";
     SetWindowPos(w, nullptr, 0, 0, 300, 200, SWP_NOMOVE | SWP_NOZORDER);
     RECT r;
     GetWindowRect(w, &r);
@@ -322,8 +325,11 @@ TEST_F(Startup, ACloseDuringTheDangerReportWaitsForTheAnswerAndTheProgramEndsWit
     // Enter, through the system's input queue, into the box in front.
     SetForegroundWindow(box);
     testsupport::PressKey(VK_RETURN);
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return !IsWindow(box); }, 10000)) << "Enter answers the box";
+    // Closing takes seconds under Xvfb (the tray and the window manager are
+    // waited for), more on a loaded machine: the deadline is generous.
     DWORD code = 1234;
-    EXPECT_TRUE(m.WaitExit(8000, &code)) << "the window closed once the box was answered";
+    EXPECT_TRUE(m.WaitExit(30000, &code)) << "the window closed once the box was answered";
     EXPECT_EQ(code, 0u);
     EXPECT_FALSE(IsWindow(main));
 }

@@ -7,9 +7,11 @@
 set -u
 parent=$1
 shift
-if [[ -z ${DISPLAY:-} ]]; then
-  exec xvfb-run -a "$0" "$parent" "$@"
-fi
+# On a display of its own: windows of another Wine server on the suite's
+# display would take the focus from the suite's windows (a key a test presses
+# then goes astray).
+. "$(dirname "$0")/../../scripts/common.sh"
+start_private_display || exit 1
 mkdir -p "$parent"
 work=$(mktemp -d "$parent/patchtool-prefix.XXXXXX")
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -18,6 +20,8 @@ cleanup() {
   wineserver -k 2>/dev/null
   wineserver -w 2>/dev/null
   rm -rf "$work"
+  kill "$xvfb_pid" 2>/dev/null
+  wait "$xvfb_pid" 2>/dev/null
 }
 trap cleanup EXIT
 

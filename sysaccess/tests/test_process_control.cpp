@@ -37,6 +37,15 @@ TEST(KillProcess, WindowZeroEndsTheSameProcess) {
     EXPECT_TRUE(child.WaitExit(5000));
 }
 
+// The tool often ends a helper while it is still starting.  A helper with a
+// console host of its own could leave that host behind, holding the test's
+// output open until CTest gives up on the suite.
+TEST(KillProcess, AHelperStartsNoProcessThatCouldOutliveIt) {
+    Child child;
+    ASSERT_TRUE(child.WaitReady());
+    EXPECT_TRUE(testsupport::ChildProcessesOf(child.Pid()).empty());
+}
+
 TEST(KillProcess, RefusesMissingProcessesAndTheToolItself) {
     long missing = 0x7FFFFFF0;
     EXPECT_FALSE(modKillProcess::KillProcess(missing, nullptr));

@@ -1,5 +1,7 @@
 #include "tests/helpers/TestSupport.h"
 
+#include <tlhelp32.h>
+
 #include <atomic>
 #include <cstdio>
 
@@ -36,12 +38,21 @@ Child::Child(const std::wstring& args, const std::wstring& exePath) {
     std::wstring cmd = L"\"" + exe + L"\" " + args;
     STARTUPINFOW si{sizeof si};
     PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+    // Detached: a console program given a console of its own gets a console
+    // host process too, which one ended while it starts leaves behind.
+    if (!CreateProcessW(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
                         nullptr, &si, &pi))
         return;
     CloseHandle(pi.hThread);
     process_.reset(pi.hProcess);
     pid_ = pi.dwProcessId;
+}
+
+Child::Child(StartedElsewhere started)
+    : pid_(started.pid),
+      adopted_(true),
+      process_(OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, started.pid)) {
+    if (!process_) pid_ = 0;
 }
 
 Child::~Child() {
@@ -82,10 +93,27 @@ void Child::RequestExit() {
 bool Child::WaitExit(DWORD ms) { return process_ && WaitForSingleObject(process_.get(), ms) == WAIT_OBJECT_0; }
 
 void Child::Kill() {
-    if (process_ && WaitForSingleObject(process_.get(), 0) != WAIT_OBJECT_0) {
-        TerminateProcess(process_.get(), 1);
-        WaitForSingleObject(process_.get(), 5000);
+    if (!process_ || WaitForSingleObject(process_.get(), 0) == WAIT_OBJECT_0) return;
+    // Once ready, whatever its start-up began (a console host) is running and listed.
+    if (adopted_) WaitReady();
+    std::vector<win::Handle> started;
+    for (DWORD pid : ChildProcessesOf(pid_))
+        started.emplace_back(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
+    TerminateProcess(process_.get(), 1);
+    WaitForSingleObject(process_.get(), 10000);
+    for (win::Handle& h : started) {
+        TerminateProcess(h.get(), 1);
+        WaitForSingleObject(h.get(), 10000);
     }
+}
+
+std::vector<DWORD> ChildProcessesOf(DWORD pid) {
+    std::vector<DWORD> pids;
+    win::FileHandle snap(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W e{sizeof e};
+    for (BOOL ok = Process32FirstW(snap.get(), &e); ok; ok = Process32NextW(snap.get(), &e))
+        if (e.th32ParentProcessID == pid && e.th32ProcessID != pid) pids.push_back(e.th32ProcessID);
+    return pids;
 }
 
 namespace {

@@ -28,10 +28,18 @@ private:
     std::wstring path_;
 };
 
-// TestChild.exe (or a copy of it) started with arguments; ended at destruction.
+// A TestChild that the code under test started, known by its identifier.
+struct StartedElsewhere {
+    DWORD pid;
+};
+
+// TestChild.exe (or a copy of it) started with arguments; ended at destruction
+// with what it started.  Started here, it has no console, so no console host
+// (which would hold the test's output open) outlives it.
 class Child {
 public:
     explicit Child(const std::wstring& args = L"", const std::wstring& exePath = L"");
+    explicit Child(StartedElsewhere started);
     ~Child();
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
@@ -47,10 +55,14 @@ public:
     long TcpPeerPort() const;
     void RequestExit();             // sets the child's exit event
     bool WaitExit(DWORD ms = 10000);
+    // Ends it and the processes it started (a console host given to it),
+    // and waits for each.  An adopted child is waited for until it is ready
+    // first: one ended while it starts may leave a console host behind.
     void Kill();
 
 private:
     DWORD pid_ = 0;
+    bool adopted_ = false;
     win::Handle process_;
     win::Handle mapping_;
     void* view_ = nullptr;
@@ -86,6 +98,9 @@ private:
     HHOOK hook_ = nullptr;
     std::vector<BoxRecord> boxes_;
 };
+
+// The processes whose creator is pid.
+std::vector<DWORD> ChildProcessesOf(DWORD pid);
 
 // The number of kernel handles this process has open, counted by probing the
 // handle values (GetProcessHandleCount answers 0 under Wine).
