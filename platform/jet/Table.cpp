@@ -536,10 +536,11 @@ struct Table::Staging {
 };
 
 // Stages a new row: on the preferred page (0: none) if it has room, else the
-// last page with room, any other, or a new page.  Pages are written in the order first touched, after any new page; the
-// write that makes the row visible comes last, so a failure before it leaves
-// the table as it was.  The row count goes first: readers count by scanning,
-// so a count left one too high is harmless.
+// last page with room, any other, or a new page.  Pages are written in the
+// order first touched, after any new page; the write that makes the row
+// visible comes last, so a failure before it leaves the table as it was.  The
+// row count goes first: readers count by scanning, so a count left one too
+// high is harmless.
 Table::PlacedRow Table::Staging::Append(Table& t, Pager::Batch& batch, const std::vector<std::uint8_t>& bytes,
                                         std::uint32_t preferredPage) {
     const std::uint32_t owner = t.tdefPage_;

@@ -57,12 +57,6 @@ void MakeKnowledgeBase(const std::wstring& path, const std::wstring& date, int r
     knowledge::WriteMakerFile(path, source, [](const std::wstring& s) { return s; }, modMain::kDatabasePassword);
 }
 
-std::wstring TempFolder() {
-    wchar_t buffer[MAX_PATH + 1] = {};
-    GetTempPathW(MAX_PATH + 1, buffer);
-    return buffer;
-}
-
 // Picks `folder` in the folder dialog once it shows, then presses OK.
 struct FolderChoice {
     std::wstring folder;
@@ -137,7 +131,7 @@ protected:
         MakeKnowledgeBase(local.File(L"db.mdb"), L"2008-05-09");
         modMain::g_dbMain = dao::DBEngine::OpenDatabase(local.File(L"db.mdb"), true, false,
                                                         std::wstring(L";pwd=") + modMain::kDatabasePassword);
-        DeleteFileW((TempFolder() + frmDownload::kPendingDatabaseName).c_str());
+        DeleteFileW((vb::TempPath() + frmDownload::kPendingDatabaseName).c_str());
     }
     void TearDown() override {
         frmDownload::Instance().Unload();
@@ -291,7 +285,7 @@ TEST_F(UpdateWindow, ACutOffKnowledgeBaseIsReportedOnceAndNeverHandedOver) {
         EXPECT_EQ(boxes[0].text, L"进程数据库已更新(2009-06-01)，是否立即升级？    \n或者请访问 "
                                  L"http://www.morvix.example/ 手动下载更新包。    ");
         EXPECT_EQ(boxes[1].text, L"下载的数据库文件不完整，已保留原数据库。  ");
-        EXPECT_EQ(GetFileAttributesW((TempFolder() + frmDownload::kPendingDatabaseName).c_str()),
+        EXPECT_EQ(GetFileAttributesW((vb::TempPath() + frmDownload::kPendingDatabaseName).c_str()),
                   INVALID_FILE_ATTRIBUTES);
     }
     EXPECT_EQ(toolClosed, 0);
@@ -300,7 +294,7 @@ TEST_F(UpdateWindow, ACutOffKnowledgeBaseIsReportedOnceAndNeverHandedOver) {
 TEST_F(UpdateWindow, AHelperThatCannotBeWrittenIsReportedAndTheToolKeepsRunning) {
     ServeVersion("4.12.20080509\n2009-06-01\n");
     // A folder where the helper should go: writing it fails.
-    const std::wstring helper = TempFolder() + frmDownload::kRelaunchName;
+    const std::wstring helper = vb::TempPath() + frmDownload::kRelaunchName;
     DeleteFileW(helper.c_str());
     ASSERT_TRUE(CreateDirectoryW(helper.c_str(), nullptr));
     testsupport::MessageBoxAnswerer answers({IDYES, IDOK});
@@ -312,7 +306,7 @@ TEST_F(UpdateWindow, AHelperThatCannotBeWrittenIsReportedAndTheToolKeepsRunning)
     ASSERT_EQ(boxes.size(), 2u);
     EXPECT_EQ(boxes[1].text, L"无法写出重启程序 tmp_Quenlo.exe，数据库未更新。  ");
     EXPECT_EQ(toolClosed, 0);
-    EXPECT_EQ(GetFileAttributesW((TempFolder() + frmDownload::kPendingDatabaseName).c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetFileAttributesW((vb::TempPath() + frmDownload::kPendingDatabaseName).c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 namespace {
@@ -344,7 +338,7 @@ TEST_F(UpdateWindow, NewKnowledgeBaseIsInstalledByTheRelaunchedProgram) {
     MakeKnowledgeBase(tool.File(L"db.mdb"), L"2008-05-09");
     frmDownload::Instance().toolPath = tool.File(L"Morvix.exe");
     // A longer leftover helper must not leave its tail behind.
-    const std::wstring helper = TempFolder() + frmDownload::kRelaunchName;
+    const std::wstring helper = vb::TempPath() + frmDownload::kRelaunchName;
     const std::string quenlo = ReadAll(testsupport::TestBinDir() + L"\\Quenlo.exe");
     WriteAll(helper, std::string(quenlo.size() + 50000, 'x'));
 
@@ -386,7 +380,7 @@ TEST_F(UpdateWindow, NewKnowledgeBaseIsInstalledByTheRelaunchedProgram) {
                 static_cast<unsigned long>(GetTickCount() - handedOver), static_cast<unsigned long>(GetTickCount() - t0));
     CloseProgram(main);
     EXPECT_TRUE(ReadAll(tool.File(L"db.mdb")) == fresh);
-    EXPECT_EQ(GetFileAttributesW((TempFolder() + frmDownload::kPendingDatabaseName).c_str()), INVALID_FILE_ATTRIBUTES)
+    EXPECT_EQ(GetFileAttributesW((vb::TempPath() + frmDownload::kPendingDatabaseName).c_str()), INVALID_FILE_ATTRIBUTES)
         << "installed, the pending file goes";
 }
 
@@ -395,7 +389,7 @@ TEST_F(UpdateWindow, AFailedOrCancelledKnowledgeBaseDownloadLeavesNoPendingFile)
     ServeVersion("4.12.20080509\n2009-06-01\n");
     testsupport::TempDir made(L"mx made");
     MakeKnowledgeBase(made.File(L"db.mdb"), L"2009-06-01", 2000);
-    const std::wstring pending = TempFolder() + frmDownload::kPendingDatabaseName;
+    const std::wstring pending = vb::TempPath() + frmDownload::kPendingDatabaseName;
     for (bool cancel : {false, true}) {
         SCOPED_TRACE(cancel ? "closed during the download" : "missing on the server");
         if (cancel) WriteAll(Served("download/morvix/update/db.zip"), ReadAll(made.File(L"db.mdb")));
@@ -421,7 +415,7 @@ TEST_F(UpdateWindow, AFailedOrCancelledKnowledgeBaseDownloadLeavesNoPendingFile)
 TEST_F(UpdateWindow, ALongTemporaryFolderIsWhereTheWindowWritesItsFiles) {
     // 258 characters with the backslash: longer than the window's old
     // 255-character buffer, within what every reader of the system allows.
-    std::wstring folder = TempFolder() + L"mx long";
+    std::wstring folder = vb::TempPath() + L"mx long";
     while (folder.size() < 257) folder += L"\\" + std::wstring(std::min<size_t>(60, 257 - folder.size() - 1), L'd');
     ASSERT_EQ(folder.size(), 257u);
     fs::create_directories(fs::path(folder));
@@ -442,7 +436,7 @@ TEST_F(UpdateWindow, ALongTemporaryFolderIsWhereTheWindowWritesItsFiles) {
     ASSERT_TRUE(closed);
     EXPECT_EQ(ReadAll(folder + L"\\" + frmDownload::kVersionFileName), "4.12.20080509\n2008-05-09\n");
     EXPECT_FALSE(fs::exists(fs::path(frmDownload::kVersionFileName))) << "nothing lands in the current folder";
-    fs::remove_all(fs::path(TempFolder() + L"mx long"));
+    fs::remove_all(fs::path(vb::TempPath() + L"mx long"));
 }
 
 // ---- the round trip, with the program in processes of its own ----
