@@ -118,13 +118,17 @@ public:
     // Throws 3027 when the table cannot be written (read-only database, indexes).
     void CheckWritable() const;
 
-    // Writes.  Each either completes or leaves the file as it was (apart from
-    // an unreferenced page past the old end when even the rollback fails).
-    // Refused with 3027 on a read-only database or a table with indexes.
+    // Writes.  Each either completes or leaves the file as it was, as long as
+    // the rollback's own writes succeed.  When they fail too, the file still
+    // opens and reads, and holds every row it held, plus at most the write's
+    // new row; pages it added stay.  Refused with 3027 on a read-only
+    // database or a table with indexes.
     RowId Append(const std::vector<Value>& values);
     void Delete(RowId id);
     // The new row and the old one's deletion in one commit: a failure leaves
-    // exactly the old row, success exactly the new one.
+    // the old row, success exactly the new one.  When the rollback's writes
+    // fail too and the new row did not fit the old one's page, the new row
+    // may stand beside the old one.
     RowId Replace(RowId id, const std::vector<Value>& values);
 
 private:

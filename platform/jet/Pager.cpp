@@ -126,21 +126,37 @@ void Pager::Batch::Commit() {
             ++written;
         }
     } catch (...) {
-        // Put back what was overwritten; nothing refers to the new pages.
+        // Put back what was overwritten; nothing refers to the new pages then,
+        // and the file is cut back to its old length.  New pages are written
+        // first, so when an existing page was overwritten they are all whole
+        // on disk: if one cannot be put back it may name them, and they stay.
+        bool restored = true;
         for (std::size_t i = 0; i < written; ++i) {
             const Change* c = order[i];
-            if (c->page < oldCount_) {
-                try {
-                    pager_.WritePage(c->page, pager_.cache_[c->page].get());
-                } catch (...) {
-                }
+            if (c->page >= oldCount_) continue;
+            try {
+                pager_.WritePage(c->page, pager_.cache_[c->page].get());
+            } catch (...) {
+                restored = false;
+                // What the disk holds is no longer our copy: read it again.
+                pager_.cache_[c->page].reset();
             }
         }
-        if (allocated_ > 0) {
+        if (allocated_ > 0 && restored) {
             try {
                 pager_.file_->Truncate(std::uint64_t(oldCount_) * kPageSize);
             } catch (...) {
             }
+        } else if (allocated_ > 0) {
+            // The kept pages are the file's now: never handed out again.
+            pager_.pageCount_ = oldCount_ + allocated_;
+            pager_.cache_.resize(pager_.pageCount_);
+            for (const auto& c : changes_)
+                if (c.page >= oldCount_) {
+                    auto page = std::make_unique<std::uint8_t[]>(kPageSize);
+                    std::memcpy(page.get(), c.bytes.data(), kPageSize);
+                    pager_.cache_[c.page] = std::move(page);
+                }
         }
         throw;
     }

@@ -63,8 +63,10 @@ public:
     // copies; Commit writes new pages first (they are referenced by nothing
     // yet), then the changed pages in the order they were first touched, so a
     // write that fails part-way leaves every earlier state readable.  On
-    // failure the originals are restored as far as the file allows, the file
-    // is cut back to its old length, and the error is raised.
+    // failure the originals are restored as far as the file allows and the
+    // error is raised; the file is cut back to its old length only when every
+    // original was restored (otherwise a restored-in-vain page may name the
+    // new pages, which then stay and belong to the file).
     class Batch {
     public:
         explicit Batch(Pager& pager) : pager_(pager), oldCount_(pager.pageCount_) {}
