@@ -6,6 +6,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <vector>
 
 #include "mainwindow/frmMain.h"
 #include "mainwindow/frmMain_MenuIds.h"
@@ -32,32 +33,57 @@ std::wstring RunValueData() {
     return L"\"" + vb::AppPath() + L"\\" + vb::AppEXEName() + L".exe\" /h";
 }
 
-// Copies source to a new temporary file in target's folder, flushed to disk,
-// and puts it in place of target with one rename: target is at every moment
-// either the whole old file or the whole new one.
-bool ReplaceByCopy(const std::wstring& source, const std::wstring& target) {
+// Copies source to a new temporary file in target's folder, flushed to disk.
+// The source is read through one handle that lets nobody write it meanwhile.
+// Empty when the copy failed, the source held by another program among the
+// reasons; nothing is left behind then.
+std::wstring StageCopy(const std::wstring& source, const std::wstring& target) {
+    win::FileHandle in(CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!in) return L"";
     const std::wstring folder = target.substr(0, target.find_last_of(L'\\'));
     wchar_t staged[MAX_PATH + 16] = {};
-    if (!GetTempFileNameW(folder.c_str(), L"mxd", 0, staged)) return false;
-    bool ok = CopyFileW(source.c_str(), staged, FALSE) != 0;
-    if (ok) {
-        win::FileHandle f(CreateFileW(staged, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        ok = f && FlushFileBuffers(f.get());
+    if (!GetTempFileNameW(folder.c_str(), L"mxd", 0, staged)) return L"";
+    auto copy = [&] {
+        win::FileHandle out(CreateFileW(staged, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!out) return false;
+        std::vector<char> buffer(64 * 1024);
+        for (;;) {
+            DWORD read = 0, written = 0;
+            if (!ReadFile(in.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr)) return false;
+            if (read == 0) return FlushFileBuffers(out.get()) != FALSE;
+            if (!WriteFile(out.get(), buffer.data(), read, &written, nullptr) || written != read) return false;
+        }
+    };
+    if (!copy()) {
+        DeleteFileW(staged);
+        return L"";
     }
-    ok = ok && MoveFileExW(staged, target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-    if (!ok) DeleteFileW(staged);
-    return ok;
+    return staged;
 }
 
 // The knowledge base a download left for this start.  Only a whole database
 // is installed (the check the update window makes after its download: it
-// opens with the password and every table reads to its end); anything else,
-// a cut-off download above all, would leave the tool without its knowledge.
-// The pending file goes once it is installed or refused; a copy or rename
-// that fails keeps the old db.mdb and the pending file.
+// opens with the password and every table reads to its end), and the check is
+// made on the copy beside db.mdb that the rename then puts in place: the
+// temporary folder is open to other programs, and a file checked there could
+// be another by the time it is copied.  db.mdb is at every moment the whole
+// old file or the whole new one.  The pending file goes once it is installed
+// or refused; one that another program holds, or a copy or rename that
+// fails, keeps it (and the old db.mdb) for the next start.
 void InstallPendingDatabase(const std::wstring& pending, const std::wstring& target) {
     if (GetFileAttributesW(pending.c_str()) == INVALID_FILE_ATTRIBUTES) return;
-    if (!frmDownload::IsCompleteDatabase(pending) || ReplaceByCopy(pending, target)) DeleteFileW(pending.c_str());
+    const std::wstring staged = StageCopy(pending, target);
+    if (staged.empty()) return;
+    if (!frmDownload::IsCompleteDatabase(staged)) {
+        DeleteFileW(staged.c_str());
+        DeleteFileW(pending.c_str());
+        return;
+    }
+    if (MoveFileExW(staged.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        DeleteFileW(pending.c_str());
+    else
+        DeleteFileW(staged.c_str());
 }
 
 }  // namespace

@@ -7,11 +7,13 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <thread>
 
 #include "mainwindow/frmMain_MenuIds.h"
 #include "mainwindow/modMain.h"
 #include "platform/jet/Jet.h"
 #include "platform/vb/Runtime.h"
+#include "platform/win/Handle.h"
 #include "tests/helpers/TestSupport.h"
 
 namespace {
@@ -211,6 +213,30 @@ TEST_F(Startup, SecondInstanceActivatesTheFirstAndEnds) {
     EXPECT_EQ(WaitForSingleObject(first.Process(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
 }
 
+// Another program at the files while Morvix starts.
+enum class Meddler {
+    None,
+    HoldsPending,    // writes the pending file, sharing it with nobody but a delete
+    HoldsDatabase,   // has db.mdb open, which then cannot be replaced
+    SwapsAfterUse,   // replaces the pending file by a cut one as soon as Morvix lets go of it
+};
+
+// Waits until Morvix holds the pending file against writing, then replaces
+// it by `cut` the moment it can be renamed over; true once it is replaced.
+bool SwapAfterUse(const std::wstring& pending, const std::wstring& cut) {
+    DWORD start = GetTickCount();
+    for (;; Sleep(1)) {
+        if (GetTickCount() - start > 30000) return false;
+        win::FileHandle probe(CreateFileW(pending.c_str(), GENERIC_WRITE,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!probe && GetLastError() == ERROR_SHARING_VIOLATION) break;
+    }
+    while (!MoveFileExW(cut.c_str(), pending.c_str(), MOVEFILE_REPLACE_EXISTING))
+        if (GetTickCount() - start > 30000) return false;
+    return true;
+}
+
 TEST_F(Startup, OnlyAWholePendingKnowledgeBaseIsInstalledAndThePendingFileGoes) {
     testsupport::TempDir dir(L"morvix_app");
     const std::wstring exe = dir.File(L"Morvix.exe"), db = dir.File(L"db.mdb");
@@ -225,30 +251,60 @@ TEST_F(Startup, OnlyAWholePendingKnowledgeBaseIsInstalledAndThePendingFileGoes) 
         const char* what;
         std::optional<std::string> pending;
         bool installed;
+        Meddler meddler = Meddler::None;
+        bool pendingKept = false;
     } cases[] = {
         {"not a database", std::string("new knowledge"), false},
         {"a cut-off download", fresh.substr(0, fresh.size() / 2 + 100), false},
         {"a cut-off download of whole pages", fresh.substr(0, half), false},
         {"no pending file", std::nullopt, false},
         {"a whole database", fresh, true},
+        // What was checked is what is installed, whatever happens to the pending file afterwards.
+        {"a whole database swapped for a cut one after its first use", fresh, true, Meddler::SwapsAfterUse},
+        {"a pending file another program holds", fresh, false, Meddler::HoldsPending, true},
+        {"a db.mdb another program holds", fresh, false, Meddler::HoldsDatabase, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         WriteAll(db, old);
         DeleteFileW(pending.c_str());
         if (c.pending) WriteAll(pending, *c.pending);
+        const std::wstring cut = made.File(L"cut.mdb");
+        WriteAll(cut, fresh.substr(0, half));
+        win::FileHandle hold;
+        if (c.meddler == Meddler::HoldsPending)
+            hold.reset(CreateFileW(pending.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr));
+        if (c.meddler == Meddler::HoldsDatabase)
+            hold.reset(CreateFileW(db.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, 0, nullptr));
+        ASSERT_EQ(static_cast<bool>(hold), c.meddler == Meddler::HoldsPending || c.meddler == Meddler::HoldsDatabase);
+        std::thread swapper;
+        bool swapped = false;
+        if (c.meddler == Meddler::SwapsAfterUse) swapper = std::thread([&] { swapped = SwapAfterUse(pending, cut); });
         {
             Morvix m(L"/updatemdb", exe);
             HWND w = m.WaitWindow();
+            if (swapper.joinable()) swapper.join();
+            hold.reset();  // a db.mdb held until now could not be opened: the text is not asked
             ASSERT_NE(w, nullptr);
-            EXPECT_EQ(Text(ChildById(w, 151)), c.installed ? L"2009-06-01" : L"2008-05-09");
+            if (c.meddler != Meddler::HoldsDatabase) {
+                EXPECT_EQ(Text(ChildById(w, 151)), c.installed ? L"2009-06-01" : L"2008-05-09");
+            }
             m.Close();
         }
+        if (c.meddler == Meddler::SwapsAfterUse) {
+            EXPECT_TRUE(swapped) << "Morvix never held the pending file";
+        }
         EXPECT_TRUE(ReadAll(db) == (c.installed ? fresh : old));
-        EXPECT_EQ(GetFileAttributesW(pending.c_str()), INVALID_FILE_ATTRIBUTES) << "installed or refused, it goes";
+        if (c.pendingKept) {
+            EXPECT_TRUE(ReadAll(pending) == fresh) << "kept for the next start";
+        } else {
+            EXPECT_EQ(GetFileAttributesW(pending.c_str()), INVALID_FILE_ATTRIBUTES) << "installed or refused, it goes";
+        }
         // Nothing of the install is left beside db.mdb.
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 2);
     }
+    DeleteFileW(pending.c_str());
 }
 
 TEST_F(Startup, TaskManagerValueStartsTheWholePathFromAFolderWithABlank) {
