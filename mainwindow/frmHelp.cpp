@@ -73,7 +73,7 @@ void Move(HWND control, int dy) {
 }
 
 // A white question mark on a blue disc, 16 x 16: the window's own icon.
-HICON DrawHelpIcon() {
+win::Icon DrawHelpIcon() {
     static const char* const art[16] = {
         "     ######     ", "   ##########   ", "  ############  ", " #####....##### ",
         " ####..##..#### ", "########..######", "#######..#######", "######..########",
@@ -119,7 +119,7 @@ frmHelp::frmHelp() = default;
 
 void frmHelp::Load() {
     if (hwnd_) return;
-    static HICON icon = DrawHelpIcon();  // also the window class's: never destroyed
+    static HICON icon = DrawHelpIcon().release();  // also the window class's: never destroyed
     CreateForm(L"MorvixHelp", kCaption, WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 0, icon);
     if (!hwnd_) return;
     smallwin::SetWindowIcon(hwnd_, icon);

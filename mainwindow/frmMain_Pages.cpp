@@ -168,7 +168,7 @@ void frmMain::CreatePages() {
 
 void frmMain::BuildSysIcons() {
     for (int n = 1; n <= 9; ++n) {
-        win::Icon icon(SysPicture(n).ToIcon());
+        win::Icon icon = SysPicture(n).ToIcon();
         ilsSysIcon.Add(L"sysicon0" + std::to_wstring(n), icon.get());
     }
 }

@@ -106,7 +106,7 @@ Canvas Picture(const std::wstring& key) {
     return c;
 }
 
-HICON IconOf(const Canvas& c) { return c.ToIcon(); }
+win::Icon IconOf(const Canvas& c) { return c.ToIcon(); }
 
 // ---- the button window ----
 
@@ -263,10 +263,7 @@ void frmMain::CreateToolbar() {
                                        GetModuleHandleW(nullptr), reinterpret_cast<void*>(static_cast<INT_PTR>(i)));
     }
     for (const wchar_t* key : {L"btn010", L"btn020", L"btn021", L"btn030", L"btn040", L"btn050", L"btn060", L"btn070"}) {
-        if (HICON icon = IconOf(Picture(key))) {
-            ilsButtonIcon.Add(key, icon);
-            DestroyIcon(icon);
-        }
+        if (win::Icon icon = IconOf(Picture(key))) ilsButtonIcon.Add(key, icon.get());
     }
 }
 

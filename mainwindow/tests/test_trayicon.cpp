@@ -24,15 +24,6 @@ bool ShellHasIcon() {
     return Shell_NotifyIconW(NIM_MODIFY, &probe) != FALSE;
 }
 
-// The slot a new USER object takes: it climbs when objects are leaked.
-uintptr_t NextIconSlot() {
-    uint32_t px[16 * 16] = {};
-    HICON probe = ui::IconFromPixels(16, px);
-    uintptr_t slot = reinterpret_cast<uintptr_t>(probe) & 0xFFFF;
-    DestroyIcon(probe);
-    return slot;
-}
-
 bool g_menuSeen = false;
 void CALLBACK CloseTrayMenu(HWND, UINT, UINT_PTR id, DWORD) {
     HWND menu = FindWindowW(L"#32768", nullptr);
@@ -143,8 +134,10 @@ TEST_F(TrayIcon, TenThousandUpdatesLeaveNoObjectsBehind) {
     // The list keeps a handle per listed process (others' tests start and
     // end theirs meanwhile): what it does not keep is what could leak.
     auto unaccounted = [] { return testsupport::CountOpenHandles() - modEnumProcess::CachedHandleCount(); };
-    const uintptr_t slot = NextIconSlot();
+    auto pictures = [] { return win::Icon::Live() + win::GdiObject::Live(); };
     const size_t handles = unaccounted();
+    const long owned = pictures();
+    const size_t gdi = testsupport::CountGdiObjects();
     for (int i = 0; i < 100; ++i) Form().tmrMonitor_Timer();  // real ticks
     // Every picture many times over; each shell call costs Wine ~3 ms, so
     // one change in ten is also passed to the shell.
@@ -156,10 +149,10 @@ TEST_F(TrayIcon, TenThousandUpdatesLeaveNoObjectsBehind) {
         modTrayIcon::SetTrayTip(L"CPU 使用率: " + std::to_wstring(cpu) + L"%");
         if (i % 500 == 0) vb::DoEvents();
     }
-    // USER objects are numbered across all of Wine's processes, so windows
-    // that other test programs open and close move the next free slot by
-    // tens; an icon leaked per picture or per shell call would move it by a
-    // thousand or more.
-    EXPECT_LE(NextIconSlot(), slot + 200);
+    // Every icon, bitmap and brush made through the owners is gone again.
+    EXPECT_EQ(pictures(), owned);
+    // So is every one made past them: an icon holds bitmaps of the process
+    // that made it, and only this process's own objects are counted.
+    EXPECT_LE(testsupport::CountGdiObjects(), gdi + 20);
     EXPECT_LE(unaccounted(), handles + 8);
 }

@@ -30,8 +30,7 @@ public:
                 if (hits) Blend(px[static_cast<size_t>(y * size_ + x)], rgb, hits / 16.0);
             }
     }
-    // The caller destroys the icon.
-    HICON ToIcon() const { return IconFromPixels(size_, px.data()); }
+    win::Icon ToIcon() const { return IconFromPixels(size_, px.data()); }
 
 private:
     static void Blend(uint32_t& dst, uint32_t rgb, double a) {

@@ -5,7 +5,7 @@
 
 namespace ui {
 
-HICON IconFromPixels(int size, const uint32_t* argb) {
+win::Icon IconFromPixels(int size, const uint32_t* argb) {
     BITMAPV5HEADER bi{};
     bi.bV5Size = sizeof bi;
     bi.bV5Width = size;
@@ -15,9 +15,9 @@ HICON IconFromPixels(int size, const uint32_t* argb) {
     bi.bV5Compression = BI_RGB;
     void* bits = nullptr;
     HDC dc = GetDC(nullptr);
-    HBITMAP colour = CreateDIBSection(dc, reinterpret_cast<BITMAPINFO*>(&bi), DIB_RGB_COLORS, &bits, nullptr, 0);
+    win::GdiObject colour(CreateDIBSection(dc, reinterpret_cast<BITMAPINFO*>(&bi), DIB_RGB_COLORS, &bits, nullptr, 0));
     ReleaseDC(nullptr, dc);
-    if (!colour) return nullptr;
+    if (!colour) return win::Icon();
     const size_t count = static_cast<size_t>(size) * static_cast<size_t>(size);
     std::copy(argb, argb + count, static_cast<uint32_t*>(bits));
     const int stride = ((size + 15) / 16) * 2;  // monochrome rows are word-aligned
@@ -26,12 +26,10 @@ HICON IconFromPixels(int size, const uint32_t* argb) {
         for (int x = 0; x < size; ++x)
             if ((argb[static_cast<size_t>(y * size + x)] >> 24) < 128)
                 maskBits[static_cast<size_t>(y * stride + x / 8)] |= static_cast<uint8_t>(0x80 >> (x % 8));
-    HBITMAP mask = CreateBitmap(size, size, 1, 1, maskBits.data());
-    ICONINFO ii{TRUE, 0, 0, mask, colour};
-    HICON icon = CreateIconIndirect(&ii);
-    DeleteObject(mask);
-    DeleteObject(colour);
-    return icon;
+    win::GdiObject mask(CreateBitmap(size, size, 1, 1, maskBits.data()));
+    // The icon holds copies of both bitmaps.
+    ICONINFO ii{TRUE, 0, 0, static_cast<HBITMAP>(mask.get()), static_cast<HBITMAP>(colour.get())};
+    return win::Icon(CreateIconIndirect(&ii));
 }
 
 }  // namespace ui

@@ -4,10 +4,12 @@
 
 #include <cstdint>
 
+#include "platform/win/Handle.h"
+
 namespace ui {
 
-// The caller destroys the icon.  Pixels with alpha below 128 are transparent
-// also for image lists that ignore alpha.
-HICON IconFromPixels(int size, const uint32_t* argb);
+// Pixels with alpha below 128 are transparent also for image lists that
+// ignore alpha.
+win::Icon IconFromPixels(int size, const uint32_t* argb);
 
 }  // namespace ui

@@ -191,6 +191,14 @@ size_t CountOpenHandles() {
     return count;
 }
 
+size_t CountGdiObjects() {
+    if (DWORD reported = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS)) return reported;
+    size_t count = 0;
+    for (ULONG_PTR value = 1; value <= 0xFFFF; ++value)
+        if (GetObjectType(reinterpret_cast<HGDIOBJ>(value))) ++count;
+    return count;
+}
+
 namespace {
 
 struct BoxSearch {

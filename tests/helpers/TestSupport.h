@@ -105,6 +105,10 @@ std::vector<DWORD> ChildProcessesOf(DWORD pid);
 // The number of kernel handles this process has open, counted by probing the
 // handle values (GetProcessHandleCount answers 0 under Wine).
 size_t CountOpenHandles();
+// The number of GDI objects this process holds (icons hold some too): the
+// system's count, or where it answers none (Wine) the handles whose low word
+// GetObjectType knows.
+size_t CountGdiObjects();
 
 // The first descendant window of top with the control identifier id, or nullptr.
 HWND ChildById(HWND top, int id);
