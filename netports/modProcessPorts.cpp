@@ -18,8 +18,6 @@ constexpr int kTcpTableOwnerPidAll = 5;  // TCP_TABLE_OWNER_PID_ALL
 constexpr int kUdpTableOwnerPid = 1;     // UDP_TABLE_OWNER_PID
 
 using AllocateExTableFn = DWORD(WINAPI*)(void** table, BOOL sorted, HANDLE heap, DWORD flags, DWORD family);
-using GetExtendedTableFn = DWORD(WINAPI*)(void* table, DWORD* size, BOOL sorted, ULONG family, int tableClass,
-                                          ULONG reserved);
 
 // Neither table function is in MinGW's import library, and a static import of
 // one the system lacks would keep the program from loading: look them up.
@@ -65,32 +63,35 @@ DWORD ReadAllocated(AllocateExTableFn allocate, std::vector<Row>& rows) {
     return result;
 }
 
-// Each call builds the whole table (owners included), so the first try gets
-// a buffer as large as the last table needed rather than a size query; a
-// table that grew is read again into the size it asks for, a few times.
+// The first try gets a buffer as large as the table last needed rather than
+// a size query; a table that grew is read again into the size it asks for
+// (with a margin), a few times.  `lastSize` keeps the largest size asked for.
 template <class Row>
-DWORD ReadExtended(GetExtendedTableFn get, int tableClass, std::vector<Row>& rows) {
-    static DWORD lastSize = 64 * 1024;
-    DWORD size = lastSize;
+DWORD ReadExtended(GetExtendedTableFn get, int tableClass, std::vector<Row>& rows, unsigned long& lastSize) {
+    if (!get) throw vb::Error(453, kSource, L"Specified DLL function not found");
+    unsigned long size = lastSize;
     std::vector<unsigned char> block;
     DWORD result = ERROR_INSUFFICIENT_BUFFER;
     for (int tries = 0; tries < 5 && result == ERROR_INSUFFICIENT_BUFFER; ++tries) {
         block.assign(size + 64 * sizeof(Row), 0);
-        size = static_cast<DWORD>(block.size());
+        size = static_cast<unsigned long>(block.size());
         result = get(block.data(), &size, TRUE, kAfInet, tableClass, 0);
+        if (result == 0 || result == ERROR_INSUFFICIENT_BUFFER) lastSize = std::max(lastSize, size);
     }
-    if (result == 0) {
-        CopyRows(block.data(), block.size(), rows);
-        lastSize = std::max<DWORD>(lastSize, size);
-    }
+    if (result == 0) CopyRows(block.data(), block.size(), rows);
     return result;
 }
 
+ExtendedTables& PlatformExtended() {
+    static ExtendedTables tables(Entry<GetExtendedTableFn>("GetExtendedTcpTable"),
+                                 Entry<GetExtendedTableFn>("GetExtendedUdpTable"));
+    return tables;
+}
+
 template <class Row>
-unsigned long ReadTable(const char* oldName, const char* extendedName, int tableClass, std::vector<Row>& rows) {
+unsigned long ReadTable(const char* oldName, std::vector<Row>& rows, unsigned long (ExtendedTables::*extended)(std::vector<Row>&)) {
     if (auto allocate = Entry<AllocateExTableFn>(oldName)) return ReadAllocated(allocate, rows);
-    if (auto get = Entry<GetExtendedTableFn>(extendedName)) return ReadExtended(get, tableClass, rows);
-    throw vb::Error(453, kSource, L"Specified DLL function not found");
+    return (PlatformExtended().*extended)(rows);
 }
 
 // Adds the rows of the list without repainting in between; ends the batch
@@ -147,11 +148,19 @@ void ShowFailure(ui::ListView& lvw, const wchar_t* text) {
 }  // namespace
 
 unsigned long ExTables::ReadTcpTable(std::vector<TcpExRow>& rows) {
-    return ReadTable("AllocateAndGetTcpExTableFromStack", "GetExtendedTcpTable", kTcpTableOwnerPidAll, rows);
+    return ReadTable("AllocateAndGetTcpExTableFromStack", rows, &ExtendedTables::ReadTcpTable);
 }
 
 unsigned long ExTables::ReadUdpTable(std::vector<UdpExRow>& rows) {
-    return ReadTable("AllocateAndGetUdpExTableFromStack", "GetExtendedUdpTable", kUdpTableOwnerPid, rows);
+    return ReadTable("AllocateAndGetUdpExTableFromStack", rows, &ExtendedTables::ReadUdpTable);
+}
+
+unsigned long ExtendedTables::ReadTcpTable(std::vector<TcpExRow>& rows) {
+    return ReadExtended(tcp_, kTcpTableOwnerPidAll, rows, tcpSize_);
+}
+
+unsigned long ExtendedTables::ReadUdpTable(std::vector<UdpExRow>& rows) {
+    return ReadExtended(udp_, kUdpTableOwnerPid, rows, udpSize_);
 }
 
 ExTables& ExTables::Platform() {

@@ -39,6 +39,25 @@ public:
     static ExTables& Platform();
 };
 
+// GetExtendedTcpTable's and GetExtendedUdpTable's shape.
+using GetExtendedTableFn = unsigned long(__stdcall*)(void* table, unsigned long* size, int sorted,
+                                                     unsigned long family, int tableClass, unsigned long reserved);
+
+// The owner-PID tables through functions of that shape: the platform's
+// source where the old functions are missing.  Each call builds the whole
+// table, owners included, so a read starts from the largest size its table
+// has asked for, also after a read that failed, and grows from there.
+class ExtendedTables : public ExTables {
+public:
+    ExtendedTables(GetExtendedTableFn tcp, GetExtendedTableFn udp) : tcp_(tcp), udp_(udp) {}
+    unsigned long ReadTcpTable(std::vector<TcpExRow>& rows) override;
+    unsigned long ReadUdpTable(std::vector<UdpExRow>& rows) override;
+
+private:
+    GetExtendedTableFn tcp_, udp_;
+    unsigned long tcpSize_ = 64 * 1024, udpSize_ = 64 * 1024;
+};
+
 // One table as ListPortsFromExTables reads it: a read that fails is tried
 // again, a few times, before its result is answered.  Under Wine a read fails
 // now and then while sockets open and close elsewhere (the table changes

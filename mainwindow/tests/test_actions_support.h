@@ -92,7 +92,8 @@ private:
 // Answers this thread's boxes as the user does, with a real Enter 200 ms after
 // each opens; in the first box a timer runs `inside` just before the key.  The
 // boxes' texts are recorded.  A box still up after 8 s is answered by a
-// posted OK, so a key that went astray fails the test instead of hanging it.
+// posted OK and fails the test: a key that went astray must neither hang the
+// test nor pass as the user's answer.
 class EnterInBoxes {
 public:
     explicit EnterInBoxes(std::function<void()> inside) : inside_(std::move(inside)) {
@@ -104,8 +105,11 @@ public:
             for (; !stop_; Sleep(100)) {
                 HWND box = open_;
                 if (box != seen) seen = box, since = GetTickCount();
-                if (box && IsWindow(box) && GetTickCount() - since > 8000)
+                if (box && IsWindow(box) && GetTickCount() - since > 8000) {
                     PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+                    ++watchdogAnswers_;
+                    since = GetTickCount();
+                }
             }
         });
     }
@@ -114,6 +118,7 @@ public:
         watchdog_.join();
         UnhookWindowsHookEx(hook_);
         current() = nullptr;
+        EXPECT_EQ(watchdogAnswers_.load(), 0) << "a box was not answered by Enter but by the watchdog after 8 s";
     }
     EnterInBoxes(const EnterInBoxes&) = delete;
     EnterInBoxes& operator=(const EnterInBoxes&) = delete;
@@ -147,6 +152,7 @@ private:
     std::vector<std::wstring> texts_;
     std::atomic<HWND> open_{nullptr};
     std::atomic<bool> stop_{false};
+    std::atomic<int> watchdogAnswers_{0};
     HHOOK hook_ = nullptr;
     std::thread watchdog_;
 };

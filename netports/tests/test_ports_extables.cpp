@@ -3,6 +3,7 @@
 // (owner PIDs, failures, odd values).
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <vector>
 
 #include "netports/modProcessPorts.h"
@@ -235,6 +236,35 @@ TEST(ExTablesList, ATableReadThatFailsOnceIsReadAgainAndNotReported) {
         EXPECT_EQ(tables.tcpReads, tcpFails ? 2 : 1);
         EXPECT_EQ(tables.udpReads, tcpFails ? 1 : 2);
     }
+}
+
+namespace {
+
+// A table of 200,000 bytes whose first five builds fail however large the
+// buffer (sockets opening and closing meanwhile): the buffer each call got.
+std::vector<unsigned long> g_buffers;
+unsigned long __stdcall ChangingTable(void* table, unsigned long* size, int, unsigned long, int, unsigned long) {
+    constexpr unsigned long kNeeded = 200000;
+    g_buffers.push_back(*size);
+    if (g_buffers.size() <= 5 || *size < kNeeded) {
+        *size = kNeeded;
+        return ERROR_INSUFFICIENT_BUFFER;
+    }
+    std::memset(table, 0, 4);  // no rows
+    return 0;
+}
+
+}  // namespace
+
+// A read that failed has grown the buffer: the next read starts there rather
+// than building the whole table again into the size of the last success.
+TEST(ExTablesList, AFailedReadKeepsTheSizeTheTableAskedFor) {
+    g_buffers.clear();
+    modProcessPorts::ExtendedTables tables(ChangingTable, ChangingTable);
+    std::vector<TcpExRow> rows;
+    EXPECT_EQ(modProcessPorts::ReadTcpRows(tables, rows), 0u);
+    ASSERT_EQ(g_buffers.size(), 6u) << "five failed builds of the first read, then one";
+    for (size_t i = 1; i < g_buffers.size(); ++i) EXPECT_GE(g_buffers[i], 200000u) << "call " << i + 1;
 }
 
 TEST(ExTablesList, MissingTableFunctionsReachTheCaller) {

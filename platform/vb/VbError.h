@@ -41,8 +41,8 @@ private:
     std::wstring description_;
 };
 
-// The Parts' "continue with the next statement when one fails": run one
-// statement, swallow any failure, report whether it completed.
+// "On Error Resume Next" for one statement: run it, swallow any failure,
+// report whether it completed.
 template <class F>
 bool Try(F&& statement) noexcept {
     try {
