@@ -12,7 +12,11 @@ if can_run_win32; then
   build_win32 --target Morvix knowledge_files
 else
   build=$win64
-  echo "run: this kernel does not run 32-bit programs: running the 64-bit build"
+  if kernel_runs_32bit; then
+    echo "run: 32-bit Wine is not installed: running the 64-bit build"
+  else
+    echo "run: this kernel does not run 32-bit programs: running the 64-bit build"
+  fi
   build_win64 --target Morvix knowledge_files
 fi
 start_wine_session "$build/wineprefix" own-display

@@ -1,0 +1,120 @@
+#!/bin/bash
+# scripts/setup.sh against stand-ins for the package tools on PATH: a mirror
+# caught mid-sync (one index out of step with its release file, as Debian's
+# security suite served it), 32-bit twins found only in the release's own
+# suite or nowhere, and a plainly broken install.  Then the 32-bit verdict of
+# scripts/common.sh.  Prints each failed check; exits non-zero on any.
+set -u
+here=$(cd "$(dirname "$0")/.." && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+failures=0
+check() {  # $1 what, then a command that must succeed
+  local what=$1
+  shift
+  if ! "$@"; then
+    echo "FAILED: $scenario: $what"
+    failures=$((failures + 1))
+  fi
+}
+
+mkdir -p "$work/bin"
+cat >"$work/bin/apt-get" <<'STUB'
+#!/bin/bash
+echo "apt-get $*" >>"$FAKE_DIR/calls"
+case $1 in
+update)
+  n=$(( $(cat "$FAKE_DIR/updates" 2>/dev/null || echo 0) + 1 ))
+  echo "$n" >"$FAKE_DIR/updates"
+  if (( n <= FAKE_UPDATE_FAILS )); then
+    echo "E: Failed to fetch http://deb.debian.org/debian-security/dists/bookworm-security/main/binary-i386/Packages.xz  File has unexpected size (374820 != 376004). Mirror sync in progress? [IP: 203.0.113.80 80]" >&2
+    echo "E: Some index files failed to download. They have been ignored, or old ones used instead." >&2
+    exit 100
+  fi ;;
+install)
+  held="E: Unable to correct problems, you have held broken packages."
+  case $FAKE_INSTALL in
+    twins) [[ " $* " == *" wine32:i386 "* && " $* " != *" -t $FAKE_CODENAME "* ]] && { echo "$held" >&2; exit 100; } ;;
+    no32) [[ " $* " == *" wine32:i386 "* ]] && { echo "$held" >&2; exit 100; } ;;
+    broken) echo "E: Unable to locate package cmake" >&2; exit 100 ;;
+  esac ;;
+esac
+exit 0
+STUB
+printf '#!/bin/bash\nexit 1\n' >"$work/bin/dpkg-query"  # nothing installed
+printf '#!/bin/bash\n[[ $1 == --print-foreign-architectures ]] && echo i386\nexit 0\n' >"$work/bin/dpkg"
+printf '#!/bin/bash\necho "sleep $*" >>"$FAKE_DIR/calls"\n' >"$work/bin/sleep"
+printf '#!/bin/bash\nexec "$@"\n' >"$work/bin/sudo"
+chmod +x "$work/bin"/*
+
+run_setup() {  # $1 update failures, $2 install behaviour
+  FAKE_DIR=$work/$scenario
+  mkdir -p "$FAKE_DIR"
+  out=$(PATH="$work/bin:$PATH" FAKE_DIR=$FAKE_DIR FAKE_UPDATE_FAILS=$1 FAKE_INSTALL=$2 FAKE_CODENAME=$codename \
+        MORVIX_SETUP_POLICY_RC=$FAKE_DIR/policy-rc.d "$here/setup.sh" 2>&1)
+  rc=$?
+  calls=$(cat "$FAKE_DIR/calls")
+}
+fails() { ! "$@"; }
+count() { grep -c -- "$1" <<<"$calls" || true; }
+said() { grep -q -- "$1" <<<"$out"; }
+lines_saying() { grep -c -- "$1" <<<"$out" || true; }
+
+scenario="an index that comes on the third update"
+run_setup 2 ok
+check "ends well" test "$rc" -eq 0
+check "three updates, some seconds apart" test "$(count '^apt-get update')" -eq 3 -a "$(count '^sleep [1-9]')" -eq 2
+check "one install" test "$(count '^apt-get install')" -eq 1
+check "no warning" fails said warning
+check "the policy file is gone again" test ! -e "$FAKE_DIR/policy-rc.d"
+
+scenario="an index that keeps failing; the twins are in the release's suite"
+run_setup 99 twins
+check "ends well" test "$rc" -eq 0
+check "a bounded number of updates" test "$(count '^apt-get update')" -eq 3
+check "one warning line naming the index" test "$(lines_saying 'warning: .*binary-i386/Packages.xz.*Mirror sync in progress')" -eq 1
+check "installed from the release's own suite" test "$(count "^apt-get install .*-t $codename .*wine32:i386")" -eq 1
+check "says it is done" said '^setup: done'
+
+scenario="an index that keeps failing; no 32-bit twins anywhere"
+run_setup 99 no32
+check "ends well" test "$rc" -eq 0
+check "one line says why 32-bit Wine is missing" \
+  test "$(lines_saying '^setup: 32-bit Wine could not be installed (apt: Unable to correct problems.*binary-i386.*the tests run from the 64-bit build')" -eq 1
+last_install() { tail -1 <<<"$calls"; }
+check "everything else installed" grep -q '^apt-get install .*wine64' <<<"$(last_install)"
+check "without 32-bit Wine" fails grep -q wine32 <<<"$(last_install)"
+
+scenario="indexes that come, 32-bit Wine that does not"
+run_setup 0 no32
+check "ends well" test "$rc" -eq 0
+check "no second suite tried" test "$(count "^apt-get install .*-t ")" -eq 0
+check "says why" said '^setup: 32-bit Wine could not be installed (apt: Unable to correct problems'
+
+scenario="an install that fails for everything"
+run_setup 0 broken
+check "fails" test "$rc" -ne 0
+check "says why" said '^setup: FAILED: .*Unable to locate package cmake'
+
+# The summary's verdict on a 32-bit suite that cannot run.
+. "$here/common.sh"
+scenario="32-bit Wine missing where the kernel runs 32-bit programs"
+verdict() { (CI=$1 && win32_not_run && echo "$win32_note"); }
+kernel_runs_32bit() { return 0; }
+check "a failure under CI" fails verdict true
+check "a note elsewhere, saying the suite was not run" grep -q "32-bit suite was NOT run" <<<"$(verdict "")"
+scenario="a kernel that runs no 32-bit programs"
+kernel_runs_32bit() { return 1; }
+check "no failure under CI" eval 'verdict true >/dev/null'
+. "$here/common.sh"
+scenario="this machine"
+if [[ -x /usr/lib/wine/wine ]]; then
+  wine_runs=yes kernel=yes
+  /usr/lib/wine/wine --version >/dev/null 2>&1 || wine_runs=no
+  kernel_runs_32bit || kernel=no
+  check "the probe agrees with 32-bit Wine" test "$wine_runs" = "$kernel"
+fi
+
+[[ $failures -eq 0 ]] && echo "setup and verdict: all checks passed"
+exit $((failures > 0))
