@@ -88,12 +88,6 @@ ExtendedTables& PlatformExtended() {
     return tables;
 }
 
-template <class Row>
-unsigned long ReadTable(const char* oldName, std::vector<Row>& rows, unsigned long (ExtendedTables::*extended)(std::vector<Row>&)) {
-    if (auto allocate = Entry<AllocateExTableFn>(oldName)) return ReadAllocated(allocate, rows);
-    return (PlatformExtended().*extended)(rows);
-}
-
 // Adds the rows of the list without repainting in between; ends the batch
 // also when a row raises.
 class Batch {
@@ -148,11 +142,15 @@ void ShowFailure(ui::ListView& lvw, const wchar_t* text) {
 }  // namespace
 
 unsigned long ExTables::ReadTcpTable(std::vector<TcpExRow>& rows) {
-    return ReadTable("AllocateAndGetTcpExTableFromStack", rows, &ExtendedTables::ReadTcpTable);
+    if (auto allocate = Entry<AllocateExTableFn>("AllocateAndGetTcpExTableFromStack"))
+        return ReadAllocated(allocate, rows);
+    return PlatformExtended().ReadTcpTable(rows);
 }
 
 unsigned long ExTables::ReadUdpTable(std::vector<UdpExRow>& rows) {
-    return ReadTable("AllocateAndGetUdpExTableFromStack", rows, &ExtendedTables::ReadUdpTable);
+    if (auto allocate = Entry<AllocateExTableFn>("AllocateAndGetUdpExTableFromStack"))
+        return ReadAllocated(allocate, rows);
+    return PlatformExtended().ReadUdpTable(rows);
 }
 
 unsigned long ExtendedTables::ReadTcpTable(std::vector<TcpExRow>& rows) {

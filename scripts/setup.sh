@@ -72,17 +72,17 @@ fi
 install() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "$@" >/dev/null 2>"$errors"
 }
-# From the indexes that came; then, after a failed update, from the release's own suite.
+# From the indexes that came; then, after a failed update, from the release's
+# own suite.  A failure leaves apt's reason for the first try in install_reason.
+install_reason=""
 install_either() {
   install "$@" && return 0
-  local reason
-  reason=$(apt_reason)
+  install_reason=$(apt_reason)
   if [[ -n $update_failed ]]; then
     local codename
     codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
     [[ -n $codename ]] && install -t "$codename" "$@" && return 0
   fi
-  echo "$reason" >"$errors"
   return 1
 }
 
@@ -90,12 +90,12 @@ if install_either "${missing[@]}"; then
   echo "setup: done"
   exit 0
 fi
-reason=$(cat "$errors")
+reason=$install_reason
 rest=()
 for p in "${missing[@]}"; do [[ $p == "$win32_package" ]] || rest+=("$p"); done
 if [[ ${#rest[@]} -lt ${#missing[@]} ]] && { [[ ${#rest[@]} -eq 0 ]] || install_either "${rest[@]}"; }; then
   echo "setup: 32-bit Wine could not be installed (apt: ${reason:-no reason given}${update_failed:+; after the failed index: $update_failed}); the 32-bit suite will not run, the tests run from the 64-bit build"
   exit 0
 fi
-echo "setup: FAILED: the packages could not be installed (apt: $(cat "$errors"))" >&2
+echo "setup: FAILED: the packages could not be installed (apt: $install_reason)" >&2
 exit 1

@@ -111,6 +111,19 @@ std::uint32_t Pager::Batch::Allocate() {
     return n;
 }
 
+void Pager::Batch::Keep(bool newPagesOnly) {
+    if (allocated_ > 0) {
+        pager_.pageCount_ = oldCount_ + allocated_;
+        pager_.cache_.resize(pager_.pageCount_);
+    }
+    for (const auto& c : changes_) {
+        if (newPagesOnly && c.page < oldCount_) continue;
+        auto page = std::make_unique<std::uint8_t[]>(kPageSize);
+        std::memcpy(page.get(), c.bytes.data(), kPageSize);
+        pager_.cache_[c.page] = std::move(page);
+    }
+}
+
 void Pager::Batch::Commit() {
     std::vector<const Change*> order;
     for (const auto& c : changes_)
@@ -148,27 +161,11 @@ void Pager::Batch::Commit() {
             } catch (...) {
             }
         } else if (allocated_ > 0) {
-            // The kept pages are the file's now: never handed out again.
-            pager_.pageCount_ = oldCount_ + allocated_;
-            pager_.cache_.resize(pager_.pageCount_);
-            for (const auto& c : changes_)
-                if (c.page >= oldCount_) {
-                    auto page = std::make_unique<std::uint8_t[]>(kPageSize);
-                    std::memcpy(page.get(), c.bytes.data(), kPageSize);
-                    pager_.cache_[c.page] = std::move(page);
-                }
+            Keep(true);  // the kept pages are the file's now: never handed out again
         }
         throw;
     }
-    if (allocated_ > 0) {
-        pager_.pageCount_ = oldCount_ + allocated_;
-        pager_.cache_.resize(pager_.pageCount_);
-    }
-    for (auto& c : changes_) {
-        auto page = std::make_unique<std::uint8_t[]>(kPageSize);
-        std::memcpy(page.get(), c.bytes.data(), kPageSize);
-        pager_.cache_[c.page] = std::move(page);
-    }
+    Keep(false);
     changes_.clear();
     allocated_ = 0;
     oldCount_ = pager_.pageCount_;

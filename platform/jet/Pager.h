@@ -81,6 +81,9 @@ public:
             std::vector<std::uint8_t> bytes;
         };
         Change* Find(std::uint32_t n);
+        // The pager takes the batch's pages as the file's: all of them once
+        // committed, only the new ones when a failed commit had to keep them.
+        void Keep(bool newPagesOnly);
         Pager& pager_;
         std::uint32_t oldCount_;
         std::vector<Change> changes_;  // first-touch order
