@@ -109,30 +109,43 @@ Source ReadSource(const std::wstring& path) {
     return ParseSource(std::string(std::istreambuf_iterator<char>(in), {}));
 }
 
-void WriteMakerFile(const std::wstring& path, const Source& source, const Cipher& encipher,
-                    const std::wstring& password) {
+// Makes the file beside `path` and renames it into place, so `path` is at
+// every moment the whole old file or the whole new one.  A failure (a write
+// may land part of its bytes first) removes the half-made file.
+void BuildBeside(const std::wstring& path, const std::function<void(const std::wstring& fresh)>& build) {
     std::filesystem::path target(path);
     std::filesystem::path fresh = target;
     fresh += L".new";
     std::filesystem::remove(fresh);
-    {
-        auto db = jet::Database::Create(fresh.wstring(), password);
-        auto& process = db->CreateTable(L"Process", {{L"ProcessName"}, {L"Description"}, {L"Virus", 1}});
-        for (const Entry& e : source.entries)
-            process.Append({encipher(e.name), encipher(e.description), e.virus});
-        db->CreateTable(L"Version", {{L"Version", 50}}).Append({source.version});
-        db->Flush();
+    try {
+        build(fresh.wstring());
+        std::filesystem::rename(fresh, target);
+    } catch (...) {
+        std::error_code ec;
+        std::filesystem::remove(fresh, ec);
+        throw;
     }
-    {
+}
+
+void WriteMakerFile(const std::wstring& path, const Source& source, const Cipher& encipher,
+                    const std::wstring& password) {
+    BuildBeside(path, [&](const std::wstring& fresh) {
+        {
+            auto db = jet::Database::Create(fresh, password);
+            auto& process = db->CreateTable(L"Process", {{L"ProcessName"}, {L"Description"}, {L"Virus", 1}});
+            for (const Entry& e : source.entries)
+                process.Append({encipher(e.name), encipher(e.description), e.virus});
+            db->CreateTable(L"Version", {{L"Version", 50}}).Append({source.version});
+            db->Flush();
+        }
         // Read it back before it replaces anything.
         jet::OpenOptions check;
         check.readOnly = true;
         check.password = password;
-        auto db = jet::Database::Open(fresh.wstring(), check);
+        auto db = jet::Database::Open(fresh, check);
         if (db->OpenTable(L"Process").LiveRowCount() != source.entries.size())
             throw std::runtime_error("the written file does not read back");
-    }
-    std::filesystem::rename(fresh, target);
+    });
 }
 
 bool EnsureUserFile(const std::wstring& path) {
@@ -146,9 +159,11 @@ bool EnsureUserFile(const std::wstring& path) {
             if (t.ColumnIndex(field) < 0) throw jet::Error(jet::err::ItemNotFound, std::wstring(L"no field ") + field);
         return false;
     }
-    auto db = jet::Database::Create(path);
-    db->CreateTable(L"Process", {{L"ProcessName"}, {L"Description"}, {L"Virus", 1}});
-    db->Flush();
+    BuildBeside(path, [](const std::wstring& fresh) {
+        auto db = jet::Database::Create(fresh);
+        db->CreateTable(L"Process", {{L"ProcessName"}, {L"Description"}, {L"Virus", 1}});
+        db->Flush();
+    });
     return true;
 }
 

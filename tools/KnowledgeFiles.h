@@ -41,9 +41,10 @@ using Cipher = std::function<std::wstring(const std::wstring&)>;
 void WriteMakerFile(const std::wstring& path, const Source& source, const Cipher& encipher,
                     const std::wstring& password);
 
-// Creates the empty user file (table Process, no password).  A file already
-// there that holds the table is the user's and is kept (returns false); any
-// other file there is an error, never overwritten.
+// Creates the empty user file (table Process, no password), beside `path`
+// first like the maker's file.  A file already there that holds the table is
+// the user's and is kept (returns false); any other file there is an error,
+// never overwritten.
 bool EnsureUserFile(const std::wstring& path);
 
 }  // namespace knowledge

@@ -395,7 +395,16 @@ Table& Database::CreateTable(const std::wstring& name, const std::vector<TextCol
     row[catalog.ColumnIndex(L"DateCreate")] = now;
     row[catalog.ColumnIndex(L"DateUpdate")] = now;
     row[catalog.ColumnIndex(L"Flags")] = L"0";
-    catalog.Append(row);
+    try {
+        catalog.Append(row);
+    } catch (...) {
+        // The row may have stayed when the rollback failed: list what the file holds.
+        try {
+            LoadCatalog();
+        } catch (...) {
+        }
+        throw;
+    }
     catalog_.push_back({name, tdef, 1, 0});
     return TableAt(name, tdef);
 }

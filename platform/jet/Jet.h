@@ -121,8 +121,9 @@ public:
     // Writes.  Each either completes or leaves the file as it was, as long as
     // the rollback's own writes succeed.  When they fail too, the file still
     // opens and reads, and holds every row it held, plus at most the write's
-    // new row; pages it added stay.  Refused with 3027 on a read-only
-    // database or a table with indexes.
+    // new row; pages it added stay, and the table reads its rows again, so
+    // this connection sees what the file holds.  Refused with 3027 on a
+    // read-only database or a table with indexes.
     RowId Append(const std::vector<Value>& values);
     void Delete(RowId id);
     // The new row and the old one's deletion in one commit: a failure leaves
@@ -153,6 +154,8 @@ private:
     void CacheDeleted(RowId id);
     void Load();
     void EnsureRows();
+    void ReadRows(std::vector<CachedRow>& rows, std::vector<std::uint32_t>& owned);
+    void Resync();
     std::vector<std::uint8_t> EncodeRow(const std::vector<Value>& values) const;
     std::vector<Value> DecodeRow(const std::uint8_t* row, std::size_t n);
     Value DecodeLongValue(const std::uint8_t* p, std::size_t n, bool text);

@@ -139,12 +139,14 @@ void Pager::Batch::Commit() {
             ++written;
         }
     } catch (...) {
-        // Put back what was overwritten; nothing refers to the new pages then,
-        // and the file is cut back to its old length.  New pages are written
-        // first, so when an existing page was overwritten they are all whole
-        // on disk: if one cannot be put back it may name them, and they stay.
+        // Put back what was overwritten, the page whose write failed included:
+        // a write may land part of its bytes before it fails.  Nothing refers
+        // to the new pages then, and the file is cut back to its old length.
+        // New pages are written first, so when an existing page was touched
+        // they are all whole on disk: if one cannot be put back it may name
+        // them, and they stay.
         bool restored = true;
-        for (std::size_t i = 0; i < written; ++i) {
+        for (std::size_t i = 0; i <= written && i < order.size(); ++i) {
             const Change* c = order[i];
             if (c->page >= oldCount_) continue;
             try {
@@ -155,6 +157,7 @@ void Pager::Batch::Commit() {
                 pager_.cache_[c->page].reset();
             }
         }
+        partlyWritten_ = !restored;
         if (allocated_ > 0 && restored) {
             try {
                 pager_.file_->Truncate(std::uint64_t(oldCount_) * kPageSize);

@@ -74,6 +74,10 @@ public:
         std::uint8_t* Modify(std::uint32_t n);
         std::uint32_t Allocate();  // a zeroed page at the end of the file
         void Commit();
+        // After a Commit that threw: true when some page could not be put
+        // back, so the file holds part of the batch (the pager's cache follows
+        // the file; whatever the caller keeps of its own must be read again).
+        bool PartlyWritten() const { return partlyWritten_; }
 
     private:
         struct Change {
@@ -88,6 +92,7 @@ public:
         std::uint32_t oldCount_;
         std::vector<Change> changes_;  // first-touch order
         std::uint32_t allocated_ = 0;
+        bool partlyWritten_ = false;
     };
 
 private:

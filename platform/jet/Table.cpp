@@ -265,9 +265,16 @@ std::vector<std::uint32_t> Table::MapPages(std::uint32_t mapPointer) {
 
 void Table::EnsureRows() {
     if (rowsLoaded_) return;
+    ReadRows(rows_, ownedPages_);
+    liveCount_ = rows_.size();
+    rowsLoaded_ = true;
+}
+
+void Table::ReadRows(std::vector<CachedRow>& rows, std::vector<std::uint32_t>& owned) {
     Pager& pager = *db_.pager_;
-    std::vector<CachedRow> rows;
-    std::vector<std::uint32_t> owned;
+    longValueBytes_ = 0;
+    rows.clear();
+    owned.clear();
     for (std::uint32_t n : MapPages(usedMap_)) {
         const std::uint8_t* p = pager.Page(n);
         // Only pages this table owns: maps may list pages since given away.
@@ -298,11 +305,39 @@ void Table::EnsureRows() {
             // DecodeRow may have read other pages; p stays valid (pages are never evicted).
         }
     }
-    rows_ = std::move(rows);
-    ownedPages_ = std::move(owned);
-    liveCount_ = rows_.size();
-    rowsLoaded_ = true;
 }
+
+// The file holds part of a failed write: the cache learns what it holds now.
+// Rows still in their place keep their ids (record sets hold them), rows gone
+// die, rows that came are added.  A table that cannot be read through is not
+// written again by this connection.
+void Table::Resync() {
+    std::vector<CachedRow> fresh;
+    std::vector<std::uint32_t> owned;
+    try {
+        ReadRows(fresh, owned);
+    } catch (...) {
+        consistent_ = false;
+        return;
+    }
+    std::map<std::pair<std::uint32_t, std::uint16_t>, std::size_t> at;
+    for (std::size_t i = 0; i < fresh.size(); ++i) at[{fresh[i].where.page, fresh[i].where.slot}] = i;
+    for (CachedRow& row : rows_) {
+        if (!row.live) continue;
+        auto hit = at.find({row.where.page, row.where.slot});
+        row.live = hit != at.end();
+        if (!row.live) continue;
+        row.values = std::move(fresh[hit->second].values);
+        fresh[hit->second].live = false;  // taken
+        at.erase(hit);
+    }
+    for (CachedRow& row : fresh)
+        if (row.live) rows_.push_back(std::move(row));
+    ownedPages_ = std::move(owned);
+    liveCount_ = std::size_t(std::count_if(rows_.begin(), rows_.end(), [](const CachedRow& r) { return r.live; }));
+    indexes_.clear();  // built again on the next search
+}
+
 
 std::vector<Value> Table::DecodeRow(const std::uint8_t* row, std::size_t n) {
     const std::wstring& file = db_.pager_->file().Name();
@@ -533,6 +568,7 @@ struct Table::Staging {
     static PlacedRow Append(Table& t, Pager::Batch& batch, const std::vector<std::uint8_t>& bytes,
                             std::uint32_t preferredPage = 0);
     static void Delete(Table& t, Pager::Batch& batch, RowId id);
+    static void Commit(Table& t, Pager::Batch& batch);
 };
 
 // Stages a new row: on the preferred page (0: none) if it has room, else the
@@ -583,6 +619,17 @@ void Table::Staging::Delete(Table& t, Pager::Batch& batch, RowId id) {
     Put16(entry, Get16(entry) | kSlotDeleted);
 }
 
+// Writes the batch; a failure that left part of it in the file makes the
+// table read its rows again.
+void Table::Staging::Commit(Table& t, Pager::Batch& batch) {
+    try {
+        batch.Commit();
+    } catch (...) {
+        if (batch.PartlyWritten()) t.Resync();
+        throw;
+    }
+}
+
 Table::RowId Table::CacheAppended(const PlacedRow& placed, const std::vector<std::uint8_t>& bytes) {
     if (placed.newPage) ownedPages_.push_back(placed.page);
     CachedRow row;
@@ -607,7 +654,7 @@ Table::RowId Table::Append(const std::vector<Value>& values) {
     std::vector<std::uint8_t> bytes = EncodeRow(values);
     Pager::Batch batch(*db_.pager_);
     PlacedRow placed = Staging::Append(*this, batch, bytes);
-    batch.Commit();
+    Staging::Commit(*this, batch);
     return CacheAppended(placed, bytes);
 }
 
@@ -616,7 +663,7 @@ void Table::Delete(RowId id) {
     if (!IsLive(id)) throw Error(err::RecordDeleted, L"Record is deleted.");
     Pager::Batch batch(*db_.pager_);
     Staging::Delete(*this, batch, id);
-    batch.Commit();
+    Staging::Commit(*this, batch);
     CacheDeleted(id);
 }
 
@@ -632,7 +679,7 @@ Table::RowId Table::Replace(RowId id, const std::vector<Value>& values) {
     Pager::Batch batch(*db_.pager_);
     PlacedRow placed = Staging::Append(*this, batch, bytes, rows_[id].where.page);
     Staging::Delete(*this, batch, id);
-    batch.Commit();
+    Staging::Commit(*this, batch);
     CacheDeleted(id);
     return CacheAppended(placed, bytes);
 }

@@ -8,6 +8,10 @@
 #include <fstream>
 #include <map>
 #include <set>
+#ifndef _WIN32
+#include <csignal>
+#include <sys/resource.h>
+#endif
 
 #include "platform/dao/dao.h"
 #include "platform/jet/Jet.h"
@@ -174,6 +178,26 @@ TEST(KnowledgeFiles, TheUsersFileIsCreatedOnceAndThenKept) {
     EXPECT_ANY_THROW(knowledge::EnsureUserFile(other));
     std::ifstream in{std::filesystem::path(other)};
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "not a database");
+#ifndef _WIN32
+    // A disk that fills while the file is made: the write that crosses the
+    // limit lands part of its page, the next fails.  Nothing is left in the
+    // file's place, and a later build makes it whole.
+    std::wstring full = dir.File(L"full.mdb");
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    signal(SIGXFSZ, SIG_IGN);
+    for (rlim_t page = 1; page < 6; ++page) {
+        rlimit small{page * 4096 + 1000, old.rlim_max};
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+        EXPECT_ANY_THROW(knowledge::EnsureUserFile(full)) << "page " << page;
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &old), 0);
+        EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(full))) << "page " << page;
+        EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(full + L".new"))) << "page " << page;
+    }
+    signal(SIGXFSZ, SIG_DFL);
+    EXPECT_TRUE(knowledge::EnsureUserFile(full));
+    EXPECT_FALSE(knowledge::EnsureUserFile(full));
+#endif
 }
 
 TEST(KnowledgeFiles, TheBuiltFilesBesideTheProgram) {

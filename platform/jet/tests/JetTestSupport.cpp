@@ -1,5 +1,6 @@
 #include "platform/jet/tests/JetTestSupport.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <fstream>
@@ -54,6 +55,7 @@ bool FaultyFile::ShouldFail() {
 void FaultyFile::Write(std::uint64_t offset, const void* buffer, std::size_t n) {
     if (ShouldFail()) {
         failed = true;
+        if (landBytes_ > 0) inner_->Write(offset, buffer, std::min(n, landBytes_));
         throw jet::Error(error_, L"injected write failure");
     }
     inner_->Write(offset, buffer, n);

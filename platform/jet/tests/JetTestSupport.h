@@ -35,11 +35,14 @@ std::vector<std::uint8_t> ReadAll(const std::wstring& path);
 void WriteAll(const std::wstring& path, const std::vector<std::uint8_t>& bytes);
 
 // Wraps a file and fails writes when told to: `failAfter` successful writes
-// then every write fails (a full disk), or only that one write fails.
+// then every write fails (a full disk), or only that one write fails.  A
+// failing write first lands its first `landBytes` bytes (a torn write).
 class FaultyFile : public jet::File {
 public:
-    FaultyFile(std::unique_ptr<jet::File> inner, long failAfter, bool onlyOnce, long errorNumber = 3026)
-        : inner_(std::move(inner)), failAfter_(failAfter), onlyOnce_(onlyOnce), error_(errorNumber) {}
+    FaultyFile(std::unique_ptr<jet::File> inner, long failAfter, bool onlyOnce, long errorNumber = 3026,
+               std::size_t landBytes = 0)
+        : inner_(std::move(inner)), failAfter_(failAfter), onlyOnce_(onlyOnce), error_(errorNumber),
+          landBytes_(landBytes) {}
     std::uint64_t Size() override { return inner_->Size(); }
     void Read(std::uint64_t offset, void* buffer, std::size_t n) override { inner_->Read(offset, buffer, n); }
     void Write(std::uint64_t offset, const void* buffer, std::size_t n) override;
@@ -55,6 +58,7 @@ private:
     long failAfter_;
     bool onlyOnce_;
     long error_;
+    std::size_t landBytes_;
 };
 
 // The error number a call raises (0 when it returns); E is the error type.

@@ -41,16 +41,16 @@ std::vector<std::vector<std::wstring>> DumpOf(const std::wstring& path) {
 }
 
 std::unique_ptr<jet::Database> OpenFaulty(const std::wstring& path, long failAfter, bool onlyOnce, long error,
-                                          FaultyFile** handle) {
+                                          std::size_t landBytes, FaultyFile** handle) {
     auto inner = jet::OpenFile(path, jet::FileAccess::ReadWrite, true);
-    auto faulty = std::make_unique<FaultyFile>(std::move(inner), failAfter, onlyOnce, error);
+    auto faulty = std::make_unique<FaultyFile>(std::move(inner), failAfter, onlyOnce, error, landBytes);
     *handle = faulty.get();
     jet::OpenOptions o;
     o.exclusive = true;
     return jet::Database::Open(std::move(faulty), o);
 }
 
-enum class Op { AppendFits, AppendNewPage, AppendPastMap, Delete, Replace, ReplaceElsewhere };
+enum class Op { AppendFits, AppendNewPage, AppendPastMap, Delete, Replace, ReplaceLonger, ReplaceElsewhere };
 
 void RunOp(jet::Table& t, Op op) {
     switch (op) {
@@ -65,15 +65,26 @@ void RunOp(jet::Table& t, Op op) {
     case Op::Replace:
         t.Replace(t.AllRows()[1], {L"replaced.exe", L"", L"N"});
         break;
+    case Op::ReplaceLonger:  // still fits the old row's page
+        t.Replace(t.AllRows()[1], {L"replaced.exe", std::wstring(100, L'新'), L"N"});
+        break;
     case Op::ReplaceElsewhere:  // too long for the old row's full page
         t.Replace(t.AllRows()[1], {L"replaced.exe", std::wstring(250, L'新'), L"N"});
         break;
     }
 }
 
-// Fails the operation's writes from every position in turn; after each the
-// file must hold every earlier record, plus at most the operation's effect.
-void ExpectNoLoss(Op op, int rows, int nameLength, long error, bool onlyOnce) {
+std::vector<std::vector<std::wstring>> Sorted(std::vector<std::vector<std::wstring>> rows) {
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+// Fails the operation's writes from every position in turn (a failing write
+// first landing `landBytes` of its bytes); after each the file must hold
+// every earlier record, plus at most the operation's effect, and the
+// connection must show what the file holds.
+void ExpectNoLoss(Op op, int rows, int nameLength, long error, bool onlyOnce, std::size_t landBytes = 0) {
+    SCOPED_TRACE("operation " + std::to_string(int(op)) + " on " + std::to_string(rows) + " rows");
     TempFolder dir;
     std::wstring seed = dir.File(L"seed.mdb");
     auto names = MakeFile(seed, rows, nameLength);
@@ -87,9 +98,10 @@ void ExpectNoLoss(Op op, int rows, int nameLength, long error, bool onlyOnce) {
         std::wstring path = dir.File(L"work.mdb");
         WriteAll(path, seedBytes);
         bool threw = false;
+        std::vector<std::vector<std::wstring>> seen;
         {
             FaultyFile* file = nullptr;
-            auto db = OpenFaulty(path, failAfter, onlyOnce, error, &file);
+            auto db = OpenFaulty(path, failAfter, onlyOnce, error, landBytes, &file);
             auto& t = db->OpenTable(L"Process");
             try {
                 RunOp(t, op);
@@ -99,11 +111,13 @@ void ExpectNoLoss(Op op, int rows, int nameLength, long error, bool onlyOnce) {
                 ++failures;
             }
             EXPECT_EQ(threw, file->failed);
-            // The connection stays sound: the cache still matches the file.
-            EXPECT_EQ(t.LiveRowCount(), t.AllRows().size());
+            seen = Sorted(Dump(t));
         }
         std::vector<std::wstring> after;
         ASSERT_NO_THROW(after = ReadNames(path)) << "the file no longer opens and reads through";
+        const auto fresh = Sorted(DumpOf(path));
+        EXPECT_TRUE(seen == fresh) << "the connection shows " << seen.size() << " rows, a fresh open "
+                                   << fresh.size() << ": it no longer shows what its file holds";
         // Every row but the one changed reads as it did.
         auto others = [&](const std::wstring& file) {
             auto rows = DumpOf(file);
@@ -116,7 +130,7 @@ void ExpectNoLoss(Op op, int rows, int nameLength, long error, bool onlyOnce) {
         std::vector<std::wstring> kept;
         for (const auto& n : names)
             if (std::find(after.begin(), after.end(), n) != after.end()) kept.push_back(n);
-        const bool replace = op == Op::Replace || op == Op::ReplaceElsewhere;
+        const bool replace = op == Op::Replace || op == Op::ReplaceLonger || op == Op::ReplaceElsewhere;
         // Where the rollback's own writes fail and the new row had to go on
         // another page, the old and the new row may stand side by side.
         const bool bothAllowed = op == Op::ReplaceElsewhere && !onlyOnce;
@@ -179,4 +193,21 @@ TEST(JetWriteFailures, OneFailedWriteDuringDeleteAndReplace) {
     // The same disk, the pages full: the new row needs a new page, which the
     // maps already name when the rollback fails.  The file keeps that page.
     ExpectNoLoss(Op::ReplaceElsewhere, 8, 240, 3026, false);
+}
+
+TEST(JetWriteFailures, AWriteThatLandsPartOfItsPageAndFails) {
+    // A removed drive or a full disk during an extending write: the page
+    // whose write failed is put back too.
+    for (std::size_t land : {512u, 2048u, 3584u}) {
+        SCOPED_TRACE("the failing write lands " + std::to_string(land) + " bytes");
+        ExpectNoLoss(Op::Replace, 5, 2, 3043, true, land);
+        ExpectNoLoss(Op::ReplaceLonger, 5, 2, 3043, true, land);
+        // Seven rows of ~990 bytes: the second page has room for the new row;
+        // with eight it must go on a new page.
+        ExpectNoLoss(Op::ReplaceElsewhere, 7, 240, 3043, true, land);
+        ExpectNoLoss(Op::ReplaceElsewhere, 8, 240, 3026, true, land);
+        ExpectNoLoss(Op::Delete, 5, 2, 3043, true, land);
+        ExpectNoLoss(Op::AppendFits, 3, 2, 3026, true, land);
+        ExpectNoLoss(Op::AppendNewPage, 8, 240, 3026, true, land);
+    }
 }
