@@ -33,31 +33,66 @@ std::wstring RunValueData() {
     return L"\"" + vb::AppPath() + L"\\" + vb::AppEXEName() + L".exe\" /h";
 }
 
-// Copies source to a new temporary file in target's folder, flushed to disk.
-// The source is read through one handle that lets nobody write it meanwhile.
-// Empty when the copy failed, the source held by another program among the
-// reasons; nothing is left behind then.
-std::wstring StageCopy(const std::wstring& source, const std::wstring& target) {
+// A copy being installed: a new file beside db.mdb, held with no sharing
+// from its creation until it is db.mdb or gone, so nobody else can open it
+// (virus scanners open new files as they appear) or change it.  It is
+// written, checked, renamed into place or deleted through this one handle.
+struct StagedCopy {
+    win::FileHandle file;
+    std::wstring name;
+    // Marks the copy for deletion; it goes when the handle closes.
+    void Discard() {
+        FILE_DISPOSITION_INFO dispose{TRUE};
+        SetFileInformationByHandle(file.get(), FileDispositionInfo, &dispose, sizeof dispose);
+        file.reset();
+    }
+    // Renames the held copy over target.
+    bool Install(const std::wstring& target) {
+        std::vector<BYTE> bytes(sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t));
+        auto* info = reinterpret_cast<FILE_RENAME_INFO*>(bytes.data());
+        info->ReplaceIfExists = TRUE;
+        info->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
+        std::copy(target.begin(), target.end(), info->FileName);
+        return SetFileInformationByHandle(file.get(), FileRenameInfo, info, static_cast<DWORD>(bytes.size())) != FALSE;
+    }
+};
+
+StagedCopy CreateStagedFile(const std::wstring& folder) {
+    StagedCopy staged;
+    for (unsigned attempt = 0; attempt < 100; ++attempt) {
+        staged.name = folder + L"\\mxd" + std::to_wstring(GetCurrentProcessId()) + L"_" +
+                      std::to_wstring(GetTickCount() + attempt) + L".tmp";
+        HANDLE h = CreateFileW(staged.name.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        const DWORD error = GetLastError();
+        staged.file.reset(h);
+        if (staged.file || error != ERROR_FILE_EXISTS) break;
+    }
+    return staged;
+}
+
+// Copies source into a staged copy beside target, flushed to disk.  The
+// source is read through one handle that lets nobody write it meanwhile.  No
+// file when the copy failed (the source held by another program among the
+// reasons); nothing is left behind then.
+StagedCopy StageCopy(const std::wstring& source, const std::wstring& target) {
     win::FileHandle in(CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                    FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!in) return L"";
-    const std::wstring folder = target.substr(0, target.find_last_of(L'\\'));
-    wchar_t staged[MAX_PATH + 16] = {};
-    if (!GetTempFileNameW(folder.c_str(), L"mxd", 0, staged)) return L"";
+    if (!in) return {};
+    StagedCopy staged = CreateStagedFile(target.substr(0, target.find_last_of(L'\\')));
+    if (!staged.file) return {};
     auto copy = [&] {
-        win::FileHandle out(CreateFileW(staged, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!out) return false;
         std::vector<char> buffer(64 * 1024);
         for (;;) {
             DWORD read = 0, written = 0;
             if (!ReadFile(in.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr)) return false;
-            if (read == 0) return FlushFileBuffers(out.get()) != FALSE;
-            if (!WriteFile(out.get(), buffer.data(), read, &written, nullptr) || written != read) return false;
+            if (read == 0) return FlushFileBuffers(staged.file.get()) != FALSE;
+            if (!WriteFile(staged.file.get(), buffer.data(), read, &written, nullptr) || written != read) return false;
         }
     };
     if (!copy()) {
-        DeleteFileW(staged);
-        return L"";
+        staged.Discard();
+        return {};
     }
     return staged;
 }
@@ -65,7 +100,7 @@ std::wstring StageCopy(const std::wstring& source, const std::wstring& target) {
 // The knowledge base a download left for this start.  Only a whole database
 // is installed (the check the update window makes after its download: it
 // opens with the password and every table reads to its end), and the check is
-// made on the copy beside db.mdb that the rename then puts in place: the
+// made through the held copy beside db.mdb that then becomes db.mdb: the
 // temporary folder is open to other programs, and a file checked there could
 // be another by the time it is copied.  db.mdb is at every moment the whole
 // old file or the whole new one.  The pending file goes once it is installed
@@ -73,17 +108,16 @@ std::wstring StageCopy(const std::wstring& source, const std::wstring& target) {
 // fails, keeps it (and the old db.mdb) for the next start.
 void InstallPendingDatabase(const std::wstring& pending, const std::wstring& target) {
     if (GetFileAttributesW(pending.c_str()) == INVALID_FILE_ATTRIBUTES) return;
-    const std::wstring staged = StageCopy(pending, target);
-    if (staged.empty()) return;
-    if (!frmDownload::IsCompleteDatabase(staged)) {
-        DeleteFileW(staged.c_str());
+    StagedCopy staged = StageCopy(pending, target);
+    if (!staged.file) return;
+    const bool complete = frmDownload::IsCompleteDatabase(staged.file.get(), staged.name);
+    if (complete && staged.Install(target)) {
+        staged.file.reset();
         DeleteFileW(pending.c_str());
         return;
     }
-    if (MoveFileExW(staged.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        DeleteFileW(pending.c_str());
-    else
-        DeleteFileW(staged.c_str());
+    staged.Discard();
+    if (!complete) DeleteFileW(pending.c_str());
 }
 
 }  // namespace

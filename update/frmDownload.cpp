@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/dao/dao.h"
+#include "platform/jet/File.h"
 #include "platform/vb/Format.h"
 #include "platform/vb/Runtime.h"
 #include "platform/vb/VbError.h"
@@ -164,16 +165,15 @@ std::wstring frmDownload::ProgramTarget(const std::wstring& folder) {
     return folder + (!folder.empty() && folder.back() == L'\\' ? L"Morvix.rar" : L"\\Morvix.rar");
 }
 
-bool frmDownload::IsCompleteDatabase(const std::wstring& path) {
-    // A Jet file is whole pages; a cut-off download seldom ends on a page
-    // boundary, and one that does fails when its tables are read through.
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return false;
-    unsigned long long size = (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    if (size == 0 || size % kJetPageSize != 0) return false;
-    bool ok = vb::Try([&] {
-        dao::DatabasePtr db =
-            dao::DBEngine::OpenDatabase(path, true, true, std::wstring(L";pwd=") + modEnumProcess::kDatabasePassword);
+namespace {
+
+// A Jet file is whole pages; a cut-off download seldom ends on a page
+// boundary, and one that does fails when its tables are read through.
+bool WholePages(unsigned long long size) { return size != 0 && size % kJetPageSize == 0; }
+
+bool ReadsThrough(const std::function<dao::DatabasePtr()>& open) {
+    return vb::Try([&] {
+        dao::DatabasePtr db = open();
         for (const std::wstring& table : db->TableNames()) {
             dao::RecordsetPtr rs = db->OpenRecordset(L"SELECT * FROM " + table);
             while (!rs->EOF_()) rs->MoveNext();
@@ -181,11 +181,31 @@ bool frmDownload::IsCompleteDatabase(const std::wstring& path) {
         }
         dao::RecordsetPtr rs = db->OpenRecordset(L"SELECT * FROM Version");
         rs->MoveFirst();
-        if (DateValue(rs->Fields(L"Version").value_or(L"")) < 0) throw vb::Error(13);
+        if (frmDownload::DateValue(rs->Fields(L"Version").value_or(L"")) < 0) throw vb::Error(13);
         rs->Close();
         db->Close();
     });
-    return ok;
+}
+
+const std::wstring kConnect = std::wstring(L";pwd=") + modEnumProcess::kDatabasePassword;
+
+}  // namespace
+
+bool frmDownload::IsCompleteDatabase(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return false;
+    if (!WholePages((static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow)) return false;
+    return ReadsThrough([&] { return dao::DBEngine::OpenDatabase(path, true, true, kConnect); });
+}
+
+bool frmDownload::IsCompleteDatabase(HANDLE file, const std::wstring& name) {
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file, &size) || !WholePages(static_cast<unsigned long long>(size.QuadPart))) return false;
+    HANDLE own = nullptr;  // the engine closes its own copy of the handle
+    if (!DuplicateHandle(GetCurrentProcess(), file, GetCurrentProcess(), &own, 0, FALSE, DUPLICATE_SAME_ACCESS))
+        return false;
+    std::unique_ptr<jet::File> engineFile = jet::AdoptFile(own, name);
+    return ReadsThrough([&] { return dao::DBEngine::OpenDatabase(std::move(engineFile), true, kConnect); });
 }
 
 // ---- the window ----

@@ -61,6 +61,10 @@ public:
     // True when the file is a whole Jet database that opens with the
     // knowledge base's password and whose every table reads to its end.
     static bool IsCompleteDatabase(const std::wstring& path);
+    // The same check through a handle the caller holds (and keeps): the file
+    // checked is the one the caller goes on to use, and no other program
+    // can stand in the way of the check.
+    static bool IsCompleteDatabase(HANDLE file, const std::wstring& name);
     // The folder and "Morvix.rar", with one backslash between.
     static std::wstring ProgramTarget(const std::wstring& folder);
 

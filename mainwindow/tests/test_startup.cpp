@@ -4,6 +4,9 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -219,22 +222,90 @@ enum class Meddler {
     HoldsPending,    // writes the pending file, sharing it with nobody but a delete
     HoldsDatabase,   // has db.mdb open, which then cannot be replaced
     SwapsAfterUse,   // replaces the pending file by a cut one as soon as Morvix lets go of it
+    OpensTheCopy,    // opens the copy beside db.mdb as soon as it can, as virus scanners do
 };
 
-// Waits until Morvix holds the pending file against writing, then replaces
-// it by `cut` the moment it can be renamed over; true once it is replaced.
-bool SwapAfterUse(const std::wstring& pending, const std::wstring& cut) {
-    DWORD start = GetTickCount();
-    for (;; Sleep(1)) {
-        if (GetTickCount() - start > 30000) return false;
-        win::FileHandle probe(CreateFileW(pending.c_str(), GENERIC_WRITE,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!probe && GetLastError() == ERROR_SHARING_VIOLATION) break;
+// The files created in a folder from the moment this is made on.  Morvix
+// creates its copy beside db.mdb while it holds the pending file, so the
+// copy's appearance tells that the pending file's first use has begun, with
+// nothing opened that could stand in Morvix's way.
+class FolderWatch {
+public:
+    explicit FolderWatch(const std::wstring& folder)
+        : dir_(CreateFileW(folder.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr)),
+          done_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+        reading_ = Read();
     }
-    while (!MoveFileExW(cut.c_str(), pending.c_str(), MOVEFILE_REPLACE_EXISTING))
-        if (GetTickCount() - start > 30000) return false;
-    return true;
+    ~FolderWatch() {
+        DWORD n = 0;
+        if (reading_ && CancelIoEx(dir_.get(), &at_)) GetOverlappedResult(dir_.get(), &at_, &n, TRUE);
+    }
+    // The full path of the next file created whose name starts with prefix;
+    // empty when none came within ms.
+    std::wstring WaitCreated(const std::wstring& folder, const std::wstring& prefix, DWORD ms) {
+        for (DWORD start = GetTickCount(); reading_;) {
+            DWORD left = ms - std::min(ms, GetTickCount() - start), n = 0;
+            if (WaitForSingleObject(done_.get(), left) != WAIT_OBJECT_0) return L"";
+            reading_ = false;
+            if (!GetOverlappedResult(dir_.get(), &at_, &n, FALSE)) return L"";
+            std::wstring found;
+            for (auto* p = reinterpret_cast<FILE_NOTIFY_INFORMATION*>(buffer_); n > 0 && found.empty();) {
+                std::wstring name(p->FileName, p->FileNameLength / sizeof(wchar_t));
+                if (p->Action == FILE_ACTION_ADDED && name.rfind(prefix, 0) == 0) found = folder + L"\\" + name;
+                if (p->NextEntryOffset == 0) break;
+                p = reinterpret_cast<FILE_NOTIFY_INFORMATION*>(reinterpret_cast<BYTE*>(p) + p->NextEntryOffset);
+            }
+            reading_ = Read();
+            if (!found.empty()) return found;
+        }
+        return L"";
+    }
+
+private:
+    bool Read() {
+        ResetEvent(done_.get());
+        at_ = OVERLAPPED{};
+        at_.hEvent = done_.get();
+        return ReadDirectoryChangesW(dir_.get(), buffer_, sizeof buffer_, FALSE, FILE_NOTIFY_CHANGE_FILE_NAME, nullptr,
+                                     &at_, nullptr) != FALSE;
+    }
+    win::FileHandle dir_;
+    win::Handle done_;
+    OVERLAPPED at_{};
+    bool reading_ = false;
+    alignas(DWORD) BYTE buffer_[16384];
+};
+
+// Once Morvix has made its copy, replaces the pending file by `cut` the moment
+// it can be renamed over, unless Morvix has installed and removed it first.
+struct Swap {
+    bool sawCopy = false, swapped = false;
+};
+Swap SwapAfterUse(FolderWatch& watch, const std::wstring& folder, const std::wstring& pending, const std::wstring& cut) {
+    Swap r;
+    r.sawCopy = !watch.WaitCreated(folder, L"mxd", 30000).empty();
+    for (DWORD start = GetTickCount(); r.sawCopy && GetTickCount() - start < 30000;) {
+        if (GetFileAttributesW(pending.c_str()) == INVALID_FILE_ATTRIBUTES) break;
+        if ((r.swapped = MoveFileExW(cut.c_str(), pending.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE)) break;
+    }
+    return r;
+}
+
+// Opens Morvix's copy beside db.mdb for reading, sharing everything, as often
+// as it can and holds each open a second, until told to stop; how many opens
+// succeeded.
+int OpenTheCopy(FolderWatch& watch, const std::wstring& folder, const std::atomic<bool>& stop) {
+    const std::wstring copy = watch.WaitCreated(folder, L"mxd", 30000);
+    int opened = 0;
+    while (!copy.empty() && !stop) {
+        win::FileHandle scan(CreateFileW(copy.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!scan) continue;
+        ++opened;
+        Sleep(1000);
+    }
+    return opened;
 }
 
 TEST_F(Startup, OnlyAWholePendingKnowledgeBaseIsInstalledAndThePendingFileGoes) {
@@ -263,6 +334,7 @@ TEST_F(Startup, OnlyAWholePendingKnowledgeBaseIsInstalledAndThePendingFileGoes) 
         {"a whole database swapped for a cut one after its first use", fresh, true, Meddler::SwapsAfterUse},
         {"a pending file another program holds", fresh, false, Meddler::HoldsPending, true},
         {"a db.mdb another program holds", fresh, false, Meddler::HoldsDatabase, true},
+        {"a copy another program opens the moment it appears", fresh, true, Meddler::OpensTheCopy},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -278,13 +350,20 @@ TEST_F(Startup, OnlyAWholePendingKnowledgeBaseIsInstalledAndThePendingFileGoes) 
             hold.reset(CreateFileW(db.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                    OPEN_EXISTING, 0, nullptr));
         ASSERT_EQ(static_cast<bool>(hold), c.meddler == Meddler::HoldsPending || c.meddler == Meddler::HoldsDatabase);
-        std::thread swapper;
-        bool swapped = false;
-        if (c.meddler == Meddler::SwapsAfterUse) swapper = std::thread([&] { swapped = SwapAfterUse(pending, cut); });
+        FolderWatch watch(dir.Path());
+        std::thread meddler;
+        Swap swap;
+        std::atomic<bool> stop{false};
+        int scans = 0;
+        if (c.meddler == Meddler::SwapsAfterUse)
+            meddler = std::thread([&] { swap = SwapAfterUse(watch, dir.Path(), pending, cut); });
+        if (c.meddler == Meddler::OpensTheCopy)
+            meddler = std::thread([&] { scans = OpenTheCopy(watch, dir.Path(), stop); });
         {
             Morvix m(L"/updatemdb", exe);
             HWND w = m.WaitWindow();
-            if (swapper.joinable()) swapper.join();
+            stop = true;
+            if (meddler.joinable()) meddler.join();
             hold.reset();  // a db.mdb held until now could not be opened: the text is not asked
             ASSERT_NE(w, nullptr);
             if (c.meddler != Meddler::HoldsDatabase) {
@@ -293,11 +372,18 @@ TEST_F(Startup, OnlyAWholePendingKnowledgeBaseIsInstalledAndThePendingFileGoes) 
             m.Close();
         }
         if (c.meddler == Meddler::SwapsAfterUse) {
-            EXPECT_TRUE(swapped) << "Morvix never held the pending file";
+            EXPECT_TRUE(swap.sawCopy) << "Morvix never made its copy";
+            std::printf("the pending file was %s\n", swap.swapped ? "swapped after its first use"
+                                                                  : "installed before a swap could land");
         }
+        if (c.meddler == Meddler::OpensTheCopy) std::printf("the copy was opened %d times by another program\n", scans);
         EXPECT_TRUE(ReadAll(db) == (c.installed ? fresh : old));
         if (c.pendingKept) {
             EXPECT_TRUE(ReadAll(pending) == fresh) << "kept for the next start";
+        } else if (c.meddler == Meddler::SwapsAfterUse && GetFileAttributesW(pending.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            // The swapper's rename may land at the moment Morvix deletes the
+            // pending file (and keep it from going): what stays is its own.
+            EXPECT_TRUE(ReadAll(pending) == fresh.substr(0, half)) << "only the swapper's file may stay";
         } else {
             EXPECT_EQ(GetFileAttributesW(pending.c_str()), INVALID_FILE_ATTRIBUTES) << "installed or refused, it goes";
         }

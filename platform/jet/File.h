@@ -37,6 +37,13 @@ enum class FileAccess {
 // Errors: 3024 not found, 3045 in use, 3051 no permission, 3204 exists, 3043 other.
 std::unique_ptr<File> OpenFile(const std::wstring& path, FileAccess access, bool exclusive);
 
+#ifdef _WIN32
+// Takes over a Windows file handle opened with read access (and write access
+// unless the database is opened read-only); the File closes it.  For a file
+// the caller holds against every other open.
+std::unique_ptr<File> AdoptFile(void* handle, std::wstring name);
+#endif
+
 // A file held in memory: the fuzzer's input, and the tests' way to inject faults.
 class MemoryFile : public File {
 public:

@@ -68,6 +68,10 @@ private:
 
 }  // namespace
 
+std::unique_ptr<File> AdoptFile(void* handle, std::wstring name) {
+    return std::make_unique<WinFile>(static_cast<HANDLE>(handle), std::move(name));
+}
+
 std::unique_ptr<File> OpenFile(const std::wstring& path, FileAccess access, bool exclusive) {
     DWORD rights = GENERIC_READ;
     DWORD disposition = OPEN_EXISTING;
