@@ -103,8 +103,10 @@ check "says it is done" said '^setup: done'
 
 scenario="32-bit Wine that keeps timing out"
 run_setup 0 slow32
-check "tried a few times, seconds apart, then given up" test "$(count 'install.*wine32')" -ge 2 -a "$(count 'install.*wine32')" -le 6 -a "$(count '^sleep [1-9]')" -ge 1
-check "one line with apt's reason" test "$(lines_saying '^setup: 32-bit Wine could not be installed (apt: Failed to fetch .*wine32.*timed out')" -eq 1
+tries=$(count 'install.*wine32')
+check "given up after a few tries, seconds apart, in one line with apt's reason" \
+  test "$tries" -ge 2 -a "$tries" -le 6 -a "$(count '^sleep [1-9]')" -ge 1 -a \
+  "$(lines_saying '^setup: 32-bit Wine could not be installed (apt: Failed to fetch .*wine32.*timed out')" -eq 1
 
 scenario="an index that keeps failing; no 32-bit twins anywhere"
 run_setup 99 no32
