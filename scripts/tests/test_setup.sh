@@ -28,15 +28,22 @@ update)
   n=$(( $(cat "$FAKE_DIR/updates" 2>/dev/null || echo 0) + 1 ))
   echo "$n" >"$FAKE_DIR/updates"
   if (( n <= FAKE_UPDATE_FAILS )); then
+    [[ $FAKE_UPDATE_SAYS == W ]] && { echo "W: Failed to fetch http://deb.debian.org/debian-security/dists/bookworm-security/main/binary-i386/Packages.xz  File has unexpected size (374820 != 376004). Mirror sync in progress?" >&2; exit 100; }
+    [[ $FAKE_UPDATE_SAYS == nothing ]] && exit 100
     echo "E: Failed to fetch http://deb.debian.org/debian-security/dists/bookworm-security/main/binary-i386/Packages.xz  File has unexpected size (374820 != 376004). Mirror sync in progress? [IP: 203.0.113.80 80]" >&2
     echo "E: Some index files failed to download. They have been ignored, or old ones used instead." >&2
     exit 100
   fi ;;
 install)
   held="E: Unable to correct problems, you have held broken packages."
+  timeout="E: Failed to fetch http://deb.debian.org/debian/pool/main/w/wine/wine32_8.0~repack-4_i386.deb  Connection timed out [IP: 203.0.113.80 80]"
+  n=$(( $(cat "$FAKE_DIR/installs" 2>/dev/null || echo 0) + 1 ))
+  echo "$n" >"$FAKE_DIR/installs"
   case $FAKE_INSTALL in
     twins) [[ " $* " == *" wine32:i386 "* && " $* " != *" -t $FAKE_CODENAME "* ]] && { echo "$held" >&2; exit 100; } ;;
     no32) [[ " $* " == *" wine32:i386 "* ]] && { echo "$held" >&2; exit 100; } ;;
+    once) (( n == 1 )) && { echo "$timeout" >&2; exit 100; } ;;
+    slow32) [[ " $* " == *" wine32:i386 "* ]] && { echo "$timeout" >&2; exit 100; } ;;
     broken) echo "E: Unable to locate package cmake" >&2; exit 100 ;;
   esac ;;
 esac
@@ -51,7 +58,7 @@ chmod +x "$work/bin"/*
 run_setup() {  # $1 update failures, $2 install behaviour
   FAKE_DIR=$work/$scenario
   mkdir -p "$FAKE_DIR"
-  out=$(PATH="$work/bin:$PATH" FAKE_DIR=$FAKE_DIR FAKE_UPDATE_FAILS=$1 FAKE_INSTALL=$2 FAKE_CODENAME=$codename \
+  out=$(PATH="$work/bin:$PATH" FAKE_DIR=$FAKE_DIR FAKE_UPDATE_FAILS=$1 FAKE_INSTALL=$2 FAKE_UPDATE_SAYS=${says:-E} FAKE_CODENAME=$codename \
         MORVIX_SETUP_POLICY_RC=$FAKE_DIR/policy-rc.d "$here/setup.sh" 2>&1)
   rc=$?
   calls=$(cat "$FAKE_DIR/calls")
@@ -76,13 +83,36 @@ check "a bounded number of updates" test "$(count '^apt-get update')" -eq 3
 check "one warning line naming the index" test "$(lines_saying 'warning: .*binary-i386/Packages.xz.*Mirror sync in progress')" -eq 1
 check "installed from the release's own suite" test "$(count "^apt-get install .*-t $codename .*wine32:i386")" -eq 1
 check "says it is done" said '^setup: done'
+check "nothing else from the release's suite" test "$(grep -- "-t $codename" <<<"$calls" | grep -c 'nginx\|openssl\|cmake')" -eq 0
+last_install() { tail -1 <<<"$calls"; }
+check "the rest after it, from the normal indexes" test "$(last_install | grep nginx | grep -vc -- ' -t ')" -eq 1
+
+for says in W nothing; do
+  scenario="an update that fails saying $says (no E: line)"
+  run_setup 99 twins
+  check "one warning line, with a reason" test "$(lines_saying '^setup: warning: .* updates ([^)]')" -eq 1
+  check "32-bit Wine from the release's suite" test "$(count "^apt-get install .*-t $codename .*wine32:i386")" -eq 1
+done
+says=E
+
+scenario="a fetch that times out once"
+run_setup 0 once
+check "tried again some seconds later" test "$(count '^sleep [1-9]')" -eq 1
+check "32-bit Wine installed" grep -q wine32 <<<"$(last_install)"
+check "says it is done" said '^setup: done'
+
+scenario="32-bit Wine that keeps timing out"
+run_setup 0 slow32
+tries=$(count 'install.*wine32')
+check "given up after a few tries, seconds apart, in one line with apt's reason" \
+  test "$tries" -ge 2 -a "$tries" -le 6 -a "$(count '^sleep [1-9]')" -ge 1 -a \
+  "$(lines_saying '^setup: 32-bit Wine could not be installed (apt: Failed to fetch .*wine32.*timed out')" -eq 1
 
 scenario="an index that keeps failing; no 32-bit twins anywhere"
 run_setup 99 no32
 check "ends well" test "$rc" -eq 0
 check "one line says why 32-bit Wine is missing" \
   test "$(lines_saying '^setup: 32-bit Wine could not be installed (apt: Unable to correct problems.*binary-i386.*the tests run from the 64-bit build')" -eq 1
-last_install() { tail -1 <<<"$calls"; }
 check "everything else installed" grep -q '^apt-get install .*wine64' <<<"$(last_install)"
 check "without 32-bit Wine" fails grep -q wine32 <<<"$(last_install)"
 
