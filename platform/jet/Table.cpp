@@ -338,7 +338,6 @@ void Table::Resync() {
     indexes_.clear();  // built again on the next search
 }
 
-
 std::vector<Value> Table::DecodeRow(const std::uint8_t* row, std::size_t n) {
     const std::wstring& file = db_.pager_->file().Name();
     std::vector<Value> values(columns_.size());
