@@ -232,48 +232,47 @@ enum class Meddler {
 class FolderWatch {
 public:
     explicit FolderWatch(const std::wstring& folder)
-        : dir_(CreateFileW(folder.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        : folder_(folder),
+          dir_(CreateFileW(folder.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr)),
           done_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
-        reading_ = Read();
+        Read();
     }
     ~FolderWatch() {
         DWORD n = 0;
-        if (reading_ && CancelIoEx(dir_.get(), &at_)) GetOverlappedResult(dir_.get(), &at_, &n, TRUE);
+        if (CancelIoEx(dir_.get(), &at_)) GetOverlappedResult(dir_.get(), &at_, &n, TRUE);
     }
     // The full path of the next file created whose name starts with prefix;
     // empty when none came within ms.
-    std::wstring WaitCreated(const std::wstring& folder, const std::wstring& prefix, DWORD ms) {
-        for (DWORD start = GetTickCount(); reading_;) {
-            DWORD left = ms - std::min(ms, GetTickCount() - start), n = 0;
-            if (WaitForSingleObject(done_.get(), left) != WAIT_OBJECT_0) return L"";
-            reading_ = false;
-            if (!GetOverlappedResult(dir_.get(), &at_, &n, FALSE)) return L"";
+    std::wstring WaitCreated(const std::wstring& prefix, DWORD ms) {
+        for (DWORD start = GetTickCount(), n = 0;; n = 0) {
+            if (WaitForSingleObject(done_.get(), ms - std::min(ms, GetTickCount() - start)) != WAIT_OBJECT_0 ||
+                !GetOverlappedResult(dir_.get(), &at_, &n, FALSE))
+                return L"";
             std::wstring found;
             for (auto* p = reinterpret_cast<FILE_NOTIFY_INFORMATION*>(buffer_); n > 0 && found.empty();) {
                 std::wstring name(p->FileName, p->FileNameLength / sizeof(wchar_t));
-                if (p->Action == FILE_ACTION_ADDED && name.rfind(prefix, 0) == 0) found = folder + L"\\" + name;
+                if (p->Action == FILE_ACTION_ADDED && name.rfind(prefix, 0) == 0) found = folder_ + L"\\" + name;
                 if (p->NextEntryOffset == 0) break;
                 p = reinterpret_cast<FILE_NOTIFY_INFORMATION*>(reinterpret_cast<BYTE*>(p) + p->NextEntryOffset);
             }
-            reading_ = Read();
+            Read();
             if (!found.empty()) return found;
         }
-        return L"";
     }
 
 private:
-    bool Read() {
+    void Read() {
         ResetEvent(done_.get());
         at_ = OVERLAPPED{};
         at_.hEvent = done_.get();
-        return ReadDirectoryChangesW(dir_.get(), buffer_, sizeof buffer_, FALSE, FILE_NOTIFY_CHANGE_FILE_NAME, nullptr,
-                                     &at_, nullptr) != FALSE;
+        ReadDirectoryChangesW(dir_.get(), buffer_, sizeof buffer_, FALSE, FILE_NOTIFY_CHANGE_FILE_NAME, nullptr, &at_,
+                              nullptr);
     }
+    std::wstring folder_;
     win::FileHandle dir_;
     win::Handle done_;
     OVERLAPPED at_{};
-    bool reading_ = false;
     alignas(DWORD) BYTE buffer_[16384];
 };
 
@@ -282,9 +281,9 @@ private:
 struct Swap {
     bool sawCopy = false, swapped = false;
 };
-Swap SwapAfterUse(FolderWatch& watch, const std::wstring& folder, const std::wstring& pending, const std::wstring& cut) {
+Swap SwapAfterUse(FolderWatch& watch, const std::wstring& pending, const std::wstring& cut) {
     Swap r;
-    r.sawCopy = !watch.WaitCreated(folder, L"mxd", 30000).empty();
+    r.sawCopy = !watch.WaitCreated(L"mxd", 30000).empty();
     for (DWORD start = GetTickCount(); r.sawCopy && GetTickCount() - start < 30000;) {
         if (GetFileAttributesW(pending.c_str()) == INVALID_FILE_ATTRIBUTES) break;
         if ((r.swapped = MoveFileExW(cut.c_str(), pending.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE)) break;
@@ -295,8 +294,8 @@ Swap SwapAfterUse(FolderWatch& watch, const std::wstring& folder, const std::wst
 // Opens Morvix's copy beside db.mdb for reading, sharing everything, as often
 // as it can and holds each open a second, until told to stop; how many opens
 // succeeded.
-int OpenTheCopy(FolderWatch& watch, const std::wstring& folder, const std::atomic<bool>& stop) {
-    const std::wstring copy = watch.WaitCreated(folder, L"mxd", 30000);
+int OpenTheCopy(FolderWatch& watch, const std::atomic<bool>& stop) {
+    const std::wstring copy = watch.WaitCreated(L"mxd", 30000);
     int opened = 0;
     while (!copy.empty() && !stop) {
         win::FileHandle scan(CreateFileW(copy.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -356,9 +355,9 @@ TEST_F(Startup, OnlyAWholePendingKnowledgeBaseIsInstalledAndThePendingFileGoes) 
         std::atomic<bool> stop{false};
         int scans = 0;
         if (c.meddler == Meddler::SwapsAfterUse)
-            meddler = std::thread([&] { swap = SwapAfterUse(watch, dir.Path(), pending, cut); });
+            meddler = std::thread([&] { swap = SwapAfterUse(watch, pending, cut); });
         if (c.meddler == Meddler::OpensTheCopy)
-            meddler = std::thread([&] { scans = OpenTheCopy(watch, dir.Path(), stop); });
+            meddler = std::thread([&] { scans = OpenTheCopy(watch, stop); });
         {
             Morvix m(L"/updatemdb", exe);
             HWND w = m.WaitWindow();
