@@ -19,11 +19,11 @@ std::wstring TestBinDir() {
 std::wstring TestChildPath() { return TestBinDir() + L"\\TestChild.exe"; }
 std::wstring TestChildDllPath() { return TestBinDir() + L"\\TestChildDll.dll"; }
 
-TempDir::TempDir(const std::wstring& prefix) {
+TempDir::TempDir(const std::wstring& prefix, const std::wstring& parent) {
     static std::atomic<int> counter{0};
     wchar_t temp[MAX_PATH + 1];
     GetTempPathW(MAX_PATH + 1, temp);
-    path_ = std::wstring(temp) + prefix + L"_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
+    path_ = (parent.empty() ? std::wstring(temp) : parent + L"\\") + prefix + L"_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
             std::to_wstring(GetTickCount()) + L"_" + std::to_wstring(++counter);
     std::filesystem::create_directories(path_);
 }

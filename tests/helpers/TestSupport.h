@@ -14,10 +14,11 @@ namespace testsupport {
 
 std::wstring TestBinDir();  // folder of the running test executable
 
-// A fresh folder under %TEMP%, removed with everything in it at destruction.
+// A fresh folder under %TEMP% (or under `parent`), removed with everything in
+// it at destruction.
 class TempDir {
 public:
-    explicit TempDir(const std::wstring& prefix = L"morvix");
+    explicit TempDir(const std::wstring& prefix = L"morvix", const std::wstring& parent = L"");
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;

@@ -246,7 +246,10 @@ TEST_F(UpdateWindow, NewProgramReplacesTheArchiveInTheChosenFolderOnlyWhenComple
         SCOPED_TRACE(served ? "served" : "missing on the server");
         if (served) WriteAll(Served("download/morvix/morvix.rar"), archive);
         else fs::remove(Served("download/morvix/morvix.rar"));
-        testsupport::TempDir target(L"mx target");
+        // In the drive's root, not the temporary folder: other tests make and
+        // remove folders there all the time, and Wine's folder dialog loses
+        // the rest of a folder whose listing changed while it read it.
+        testsupport::TempDir target(L"mx target", vb::TempPath().substr(0, 2));
         WriteAll(target.File(L"Morvix.rar"), old);
 
         // Yes; the folder dialog is driven from another thread (an unknown command leaves it open).
