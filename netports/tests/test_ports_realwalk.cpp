@@ -12,19 +12,26 @@ using portstest::PortsWindow;
 
 namespace {
 
-// The real system, counting what the walk asked of it.
+// The real system, counting what the walk asked of it.  Only this process
+// and its child are opened: a copy of another test's file handle would keep
+// that file open, and its next exclusive open would be refused.
 class CountingSystem : public modProcessPorts2::HandleSystem {
 public:
+    explicit CountingSystem(DWORD child) : child_(child) {}
     std::atomic<int> opened{0}, named{0}, ownEntries{0};
     HANDLE OpenProcess(DWORD access, DWORD pid) override {
         ++opened;
         if (pid == GetCurrentProcessId()) ++ownEntries;
+        if (pid != GetCurrentProcessId() && pid != child_) return nullptr;
         return HandleSystem::OpenProcess(access, pid);
     }
     NTSTATUS QueryObject(HANDLE object, ULONG infoClass, void* buffer, ULONG length, ULONG* returned) override {
         ++named;
         return HandleSystem::QueryObject(object, infoClass, buffer, length, returned);
     }
+
+private:
+    DWORD child_;
 };
 
 }  // namespace
@@ -36,7 +43,7 @@ TEST(RealSystem, TheHandleWalkFinishesQuicklyWithTheStateColumnHidden) {
     testsupport::MessageBoxAnswerer boxes;
     const size_t handlesBefore = testsupport::CountOpenHandles();
 
-    CountingSystem system;
+    CountingSystem system(child.Pid());
     DWORD start = GetTickCount();
     modProcessPorts2::ListPortsFromHandles(w.lvw, system);
     DWORD elapsed = GetTickCount() - start;
