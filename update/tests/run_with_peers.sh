@@ -37,18 +37,80 @@ make_file big.bin 52428800
 mkdir -p "$www/secret"
 cp -f "$www/small.bin" "$www/secret/small.bin"
 
-read -r p_nginx p_nginx2 p_tiny p_msocks p_msocks_auth p_dante p_http p_socks4 < <(python3 - <<'EOF'
-import socket
-socks = [socket.socket() for _ in range(8)]
+# Free loopback ports, n of them.  The picker's sockets are closed before the
+# ports are told: a port still bound when a peer starts is refused to it.
+free_ports() {
+    python3 - "$1" <<'EOF'
+import socket, sys
+socks = [socket.socket() for _ in range(int(sys.argv[1]))]
 for s in socks:
     s.bind(("127.0.0.1", 0))
-print(" ".join(str(s.getsockname()[1]) for s in socks))
+ports = [str(s.getsockname()[1]) for s in socks]
+for s in socks:
+    s.close()
+print(" ".join(ports))
 EOF
-)
+}
 
-# nginx: files, Range, redirects (absolute to a second port), Basic auth.
-printf 'mx:%s\n' "$(openssl passwd -apr1 'pa:ss w0rd')" >"$work/htpasswd"
-cat >"$work/nginx.conf" <<EOF
+# Waits until the process of each pid:port pair listens on that port; fails,
+# naming the pairs that do not, once one has ended or after ten seconds.
+peers_listening() {
+    python3 - "$@" <<'EOF'
+import os, sys, time
+pairs = [tuple(int(x) for x in a.split(":")) for a in sys.argv[1:]]
+
+def listeners():  # socket inode -> loopback port listened on
+    found = {}
+    with open("/proc/net/tcp") as f:
+        for line in f.readlines()[1:]:
+            c = line.split()
+            if c[3] == "0A" and c[1].startswith("0100007F:"):
+                found[c[9]] = int(c[1].split(":")[1], 16)
+    return found
+
+def listens(pid, port, found):  # None once the process has ended
+    try:
+        with open(f"/proc/{pid}/stat") as f:
+            if f.read().rsplit(")", 1)[1].split()[0] == "Z":
+                return None
+        fds = os.listdir(f"/proc/{pid}/fd")
+    except OSError:
+        return None
+    for fd in fds:
+        try:
+            link = os.readlink(f"/proc/{pid}/fd/{fd}")
+        except OSError:
+            continue
+        if link.startswith("socket:[") and found.get(link[8:-1]) == port:
+            return True
+    return False
+
+deadline = time.time() + 10
+while True:
+    found = listeners()
+    state = [listens(pid, port, found) for pid, port in pairs]
+    if all(state):
+        sys.exit(0)
+    if None in state or time.time() > deadline:
+        break
+    time.sleep(0.05)
+ended = None in state
+named = " ".join(f"{p}:{q}" for (p, q), s in zip(pairs, state) if s is None or (not ended and not s))
+print(f"run_with_peers: {'ended' if ended else 'not listening after 10 s'} (pid:port): {named}", file=sys.stderr)
+sys.exit(1)
+EOF
+}
+
+# Records the peer started last and the ports it is to listen on.
+started() { pids+=($!); for port; do listening+=("$!:$port"); done; }
+
+# Writes the peers' configurations for the ports in p_*, starts the peers and
+# waits until each listens on its own ports.
+start_peers() {
+    local listening=()
+    # nginx: files, Range, redirects (absolute to a second port), Basic auth.
+    printf 'mx:%s\n' "$(openssl passwd -apr1 'pa:ss w0rd')" >"$work/htpasswd"
+    cat >"$work/nginx.conf" <<EOF
 daemon off;
 master_process off;
 worker_processes 1;
@@ -83,10 +145,10 @@ http {
     }
 }
 EOF
-nginx -p "$work" -c "$work/nginx.conf" 2>>"$work/logs/nginx-error.log" &
-pids+=($!)
+    nginx -p "$work" -c "$work/nginx.conf" 2>>"$work/logs/nginx-error.log" &
+    started $p_nginx $p_nginx2
 
-cat >"$work/tinyproxy.conf" <<EOF
+    cat >"$work/tinyproxy.conf" <<EOF
 Port $p_tiny
 Listen 127.0.0.1
 Timeout 60
@@ -95,17 +157,17 @@ Allow 127.0.0.1
 DisableViaHeader Yes
 LogLevel Error
 EOF
-[[ $(id -u) -eq 0 ]] && printf 'User nobody\nGroup nogroup\n' >>"$work/tinyproxy.conf"
-tinyproxy -d -c "$work/tinyproxy.conf" >"$work/logs/tinyproxy.log" 2>&1 &
-pids+=($!)
+    [[ $(id -u) -eq 0 ]] && printf 'User nobody\nGroup nogroup\n' >>"$work/tinyproxy.conf"
+    tinyproxy -d -c "$work/tinyproxy.conf" >"$work/logs/tinyproxy.log" 2>&1 &
+    started $p_tiny
 
-microsocks -i 127.0.0.1 -p "$p_msocks" >"$work/logs/microsocks.log" 2>&1 &
-pids+=($!)
-microsocks -i 127.0.0.1 -p "$p_msocks_auth" -u mxuser -P mxpass >"$work/logs/microsocks-auth.log" 2>&1 &
-pids+=($!)
+    microsocks -i 127.0.0.1 -p "$p_msocks" >"$work/logs/microsocks.log" 2>&1 &
+    started $p_msocks
+    microsocks -i 127.0.0.1 -p "$p_msocks_auth" -u mxuser -P mxpass >"$work/logs/microsocks-auth.log" 2>&1 &
+    started $p_msocks_auth
 
-# dante speaks SOCKS4 (and 5); no authentication, loopback to loopback only.
-cat >"$work/danted.conf" <<EOF
+    # dante speaks SOCKS4 (and 5); no authentication, loopback to loopback only.
+    cat >"$work/danted.conf" <<EOF
 logoutput: $work/logs/danted.log
 internal: 127.0.0.1 port = $p_dante
 external: 127.0.0.1
@@ -116,18 +178,23 @@ user.unprivileged: nobody
 client pass { from: 127.0.0.0/8 to: 0.0.0.0/0 }
 socks pass { from: 127.0.0.0/8 to: 127.0.0.0/8 command: connect }
 EOF
-danted -f "$work/danted.conf" -p "$work/danted.pid" -N 1 >>"$work/logs/danted.log" 2>&1 &
-pids+=($!)
+    danted -f "$work/danted.conf" -p "$work/danted.pid" -N 1 >>"$work/logs/danted.log" 2>&1 &
+    started $p_dante
 
-python3 "$here/peers.py" --http "$p_http" --socks4 "$p_socks4" --root "$www" \
-    >"$work/logs/peers.log" 2>&1 &
-pids+=($!)
+    python3 "$here/peers.py" --http "$p_http" --socks4 "$p_socks4" --root "$www" \
+        >"$work/logs/peers.log" 2>&1 &
+    started $p_http $p_socks4
+    peers_listening "${listening[@]}"
+}
 
-for port in $p_nginx $p_nginx2 $p_tiny $p_msocks $p_msocks_auth $p_dante $p_http $p_socks4; do
-    for _ in $(seq 100); do
-        (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
-        sleep 0.05
-    done
+# Another program may take a free port before its peer binds it: then all the
+# peers start again on other ports.
+for attempt in 1 2 3 4 5; do
+    read -r p_nginx p_nginx2 p_tiny p_msocks p_msocks_auth p_dante p_http p_socks4 < <(free_ports 8)
+    start_peers && break
+    cleanup
+    pids=()
+    [[ $attempt -lt 5 ]] || { echo "run_with_peers: the peers did not start; see $work/logs" >&2; exit 1; }
 done
 
 export MX_PEER_ROOT=$www MX_NGINX_PORT=$p_nginx MX_NGINX2_PORT=$p_nginx2 \
