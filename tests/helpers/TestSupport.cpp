@@ -23,8 +23,9 @@ TempDir::TempDir(const std::wstring& prefix, const std::wstring& parent) {
     static std::atomic<int> counter{0};
     wchar_t temp[MAX_PATH + 1];
     GetTempPathW(MAX_PATH + 1, temp);
-    path_ = (parent.empty() ? std::wstring(temp) : parent + L"\\") + prefix + L"_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
-            std::to_wstring(GetTickCount()) + L"_" + std::to_wstring(++counter);
+    path_ = (parent.empty() ? std::wstring(temp) : parent + L"\\") + prefix + L"_" +
+            std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(GetTickCount()) + L"_" +
+            std::to_wstring(++counter);
     std::filesystem::create_directories(path_);
 }
 
