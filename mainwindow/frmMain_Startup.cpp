@@ -104,20 +104,21 @@ StagedCopy StageCopy(const std::wstring& source, const std::wstring& target) {
 // temporary folder is open to other programs, and a file checked there could
 // be another by the time it is copied.  db.mdb is at every moment the whole
 // old file or the whole new one.  The pending file goes once it is installed
-// or refused; one that another program holds, or a copy or rename that
-// fails, keeps it (and the old db.mdb) for the next start.
+// or refused; one that another program holds, or a copy, check or rename
+// that could not be made, keeps it (and the old db.mdb) for the next start.
 void InstallPendingDatabase(const std::wstring& pending, const std::wstring& target) {
     if (GetFileAttributesW(pending.c_str()) == INVALID_FILE_ATTRIBUTES) return;
     StagedCopy staged = StageCopy(pending, target);
     if (!staged.file) return;
-    const bool complete = frmDownload::IsCompleteDatabase(staged.file.get(), staged.name);
-    if (complete && staged.Install(target)) {
+    using Check = frmDownload::DatabaseCheck;
+    const Check check = frmDownload::CheckCompleteDatabase(staged.file.get(), staged.name);
+    if (check == Check::Complete && staged.Install(target)) {
         staged.file.reset();
         DeleteFileW(pending.c_str());
         return;
     }
     staged.Discard();
-    if (!complete) DeleteFileW(pending.c_str());
+    if (check == Check::Incomplete) DeleteFileW(pending.c_str());
 }
 
 }  // namespace

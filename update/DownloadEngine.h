@@ -69,6 +69,7 @@ public:
 
     // The receiver of the events; not owned.
     void SetEvents(DownloadEvents* sink) { events_ = sink; }
+    DownloadEvents* Events() const { return events_; }
 
     // ---- properties -------------------------------------------------------------
     long DownloadType() const { return downloadType_; }

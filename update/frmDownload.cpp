@@ -198,14 +198,17 @@ bool frmDownload::IsCompleteDatabase(const std::wstring& path) {
     return ReadsThrough([&] { return dao::DBEngine::OpenDatabase(path, true, true, kConnect); });
 }
 
-bool frmDownload::IsCompleteDatabase(HANDLE file, const std::wstring& name) {
+frmDownload::DatabaseCheck frmDownload::CheckCompleteDatabase(HANDLE file, const std::wstring& name) {
     LARGE_INTEGER size{};
-    if (!GetFileSizeEx(file, &size) || !WholePages(static_cast<unsigned long long>(size.QuadPart))) return false;
+    if (!GetFileSizeEx(file, &size)) return DatabaseCheck::NotChecked;
+    if (!WholePages(static_cast<unsigned long long>(size.QuadPart))) return DatabaseCheck::Incomplete;
     HANDLE own = nullptr;  // the engine closes its own copy of the handle
     if (!DuplicateHandle(GetCurrentProcess(), file, GetCurrentProcess(), &own, 0, FALSE, DUPLICATE_SAME_ACCESS))
-        return false;
+        return DatabaseCheck::NotChecked;
     std::unique_ptr<jet::File> engineFile = jet::AdoptFile(own, name);
-    return ReadsThrough([&] { return dao::DBEngine::OpenDatabase(std::move(engineFile), true, kConnect); });
+    return ReadsThrough([&] { return dao::DBEngine::OpenDatabase(std::move(engineFile), true, kConnect); })
+               ? DatabaseCheck::Complete
+               : DatabaseCheck::Incomplete;
 }
 
 // ---- the window ----
@@ -379,6 +382,7 @@ void frmDownload::StartFetch(const std::wstring& file, const std::wstring& path)
     RemoteFile->PacketSize(10000);
     // Keep the object for the call: a failure inside it may unload the window.
     std::shared_ptr<clsDownload> keep = RemoteFile;
+    fetchEnded_ = false;
     keep->FetchURLString(Url(path));
     if (RemoteFile) RemoteFile->MaxDownload(-1);
 }
@@ -531,8 +535,17 @@ void frmDownload::ClearProgress() {
 
 // ---- RemoteFile's events ----
 
+// The first end of a fetch (complete or failed) is its only one: whatever the
+// same fetch raises later, also while that end's message box is open, is not
+// shown, so one check or download ends with exactly one message.
+bool frmDownload::EndFetch() {
+    if (fetchEnded_) return false;
+    fetchEnded_ = true;
+    return true;
+}
+
 void frmDownload::BytesReceived(long& lByteCount, long& /*ID*/) {
-    if (!Alive() || !RemoteFile) return;
+    if (!Alive() || !RemoteFile || fetchEnded_) return;
     long length = RemoteFile->DownloadLength();
     if (length > 0) {
         if (Mode != 0)
@@ -547,7 +560,7 @@ void frmDownload::BytesReceived(long& lByteCount, long& /*ID*/) {
 }
 
 void frmDownload::DownloadFailed(long& Why, long& /*ID*/) {
-    if (!Alive() || Failed) return;  // one failure, one message
+    if (!Alive() || Failed || !EndFetch()) return;  // one end, one message
     Failed = true;
     DiscardPartialDownload();
     vb::MsgBox(hwnd_, L"下载失败！错误代码：" + std::to_wstring(Why) + L".  ", kExclamation);
@@ -555,7 +568,7 @@ void frmDownload::DownloadFailed(long& Why, long& /*ID*/) {
 }
 
 void frmDownload::Disconnected(long& /*ID*/) {
-    if (Failed || !Alive()) return;
+    if (Failed || !Alive() || !EndFetch()) return;
     switch (Mode) {
     case 0: {
         std::ifstream in(std::filesystem::path(TempDir + kVersionFileName), std::ios::binary);

@@ -63,8 +63,10 @@ public:
     static bool IsCompleteDatabase(const std::wstring& path);
     // The same check through a handle the caller holds (and keeps): the file
     // checked is the one the caller goes on to use, and no other program
-    // can stand in the way of the check.
-    static bool IsCompleteDatabase(HANDLE file, const std::wstring& name);
+    // can stand in the way of the check.  NotChecked when the handle could
+    // not be read or copied: that is no verdict on the file.
+    enum class DatabaseCheck { Complete, Incomplete, NotChecked };
+    static DatabaseCheck CheckCompleteDatabase(HANDLE file, const std::wstring& name);
     // The folder and "Morvix.rar", with one backslash between.
     static std::wstring ProgramTarget(const std::wstring& folder);
 
@@ -92,6 +94,7 @@ private:
     void Relaunch();
     void ClearProgress();
     void DiscardPartialDownload();
+    bool EndFetch();  // true for the first end of the current fetch
     bool Alive() const { return hwnd_ != nullptr && !Cancelled; }
     std::wstring Url(const std::wstring& path) const;
 
@@ -109,6 +112,7 @@ private:
     bool Cancelled = false;
     bool Failed = false;
     bool versionRead_ = false;  // the version file has arrived and was read
+    bool fetchEnded_ = false;   // the current fetch has raised its end
     bool running_ = false;      // Form_Load is on the stack
     std::wstring partialFile_;  // the download's output until it is known whole; deleted otherwise
     std::wstring programTarget_;  // where the archive goes once complete

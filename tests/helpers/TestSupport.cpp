@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdio>
 
+#include "platform/win/Text.h"
 #include "tests/helpers/TestChildShared.h"
 
 namespace testsupport {
@@ -47,6 +48,7 @@ Child::Child(const std::wstring& args, const std::wstring& exePath) {
     CloseHandle(pi.hThread);
     process_.reset(pi.hProcess);
     pid_ = pi.dwProcessId;
+    firstThread_ = pi.dwThreadId;
 }
 
 Child::Child(StartedElsewhere started)
@@ -78,7 +80,39 @@ bool Child::WaitReady(DWORD ms) {
         }
         Sleep(10);
     }
+    std::fprintf(stderr, "TestChild %lu not ready after %lu ms: %s\n", static_cast<unsigned long>(pid_),
+                 static_cast<unsigned long>(ms), win::ToUtf8(Describe()).c_str());
     return false;
+}
+
+// Where a helper that never became ready stands: alive or ended, its threads
+// (the first one's suspend count) and the modules it has loaded.
+std::wstring Child::Describe() const {
+    DWORD code = 0;
+    GetExitCodeProcess(process_.get(), &code);
+    std::wstring out = code == STILL_ACTIVE ? L"alive" : L"ended with exit code " + std::to_wstring(code);
+    out += view_ ? L", its shared memory open" : L", no shared memory yet";
+    std::vector<DWORD> threads;
+    win::FileHandle snap(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    THREADENTRY32 t{sizeof t};
+    for (BOOL ok = Thread32First(snap.get(), &t); ok; ok = Thread32Next(snap.get(), &t))
+        if (t.th32OwnerProcessID == pid_) threads.push_back(t.th32ThreadID);
+    out += L"; " + std::to_wstring(threads.size()) + L" threads";
+    DWORD first = firstThread_ ? firstThread_ : threads.empty() ? 0 : threads.front();
+    win::Handle thread(first ? OpenThread(THREAD_SUSPEND_RESUME, FALSE, first) : nullptr);
+    DWORD count = thread ? SuspendThread(thread.get()) : static_cast<DWORD>(-1);
+    if (count != static_cast<DWORD>(-1)) {
+        ResumeThread(thread.get());
+        out += L", the first (" + std::to_wstring(first) + L") suspended " + std::to_wstring(count) + L" times";
+    } else {
+        out += L", the first (" + std::to_wstring(first) + L") not open";
+    }
+    out += L"; modules:";
+    win::FileHandle modules(CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, pid_));
+    MODULEENTRY32W m{sizeof m};
+    for (BOOL ok = Module32FirstW(modules.get(), &m); ok; ok = Module32NextW(modules.get(), &m))
+        out += L" " + std::wstring(m.szModule);
+    return out;
 }
 
 LONG64 Child::Counter() const { return view_ ? static_cast<TestChildShared*>(view_)->counter : -1; }
@@ -179,6 +213,11 @@ void MessageBoxAnswerer::OnBox(HWND box) {
     int answer = next_ < answers_.size() ? answers_[next_++] : default_;
     // Posted, not sent: the box runs its own modal loop and picks it up there.
     PostMessageW(box, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED), 0);
+}
+
+void PrintTo(const BoxRecord& box, std::ostream* os) {
+    *os << "[" << win::ToUtf8(box.title) << "] \"" << win::ToUtf8(box.text) << "\" (icon 0x" << std::hex << box.icon
+        << std::dec << ")";
 }
 
 size_t CountOpenHandles() {

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -49,7 +50,9 @@ public:
     HANDLE Process() const { return process_.get(); }
     // A process start under Wine takes milliseconds, but seconds on a loaded
     // machine: the default margin is generous.  False at once when it ended.
+    // When it gives up, it says where the helper stands (Describe).
     bool WaitReady(DWORD ms = 30000);
+    std::wstring Describe() const;
     LONG64 Counter() const;
     long TcpPort() const;
     long UdpPort() const;
@@ -63,6 +66,7 @@ public:
 
 private:
     DWORD pid_ = 0;
+    DWORD firstThread_ = 0;  // 0 for a process started elsewhere
     bool adopted_ = false;
     win::Handle process_;
     win::Handle mapping_;
@@ -80,6 +84,8 @@ struct BoxRecord {
     std::wstring text;
     UINT icon = 0;  // MB_ICONINFORMATION, MB_ICONEXCLAMATION, MB_ICONQUESTION, MB_ICONERROR or 0
 };
+// How a failed assertion shows a box: title, text (UTF-8) and icon.
+void PrintTo(const BoxRecord& box, std::ostream* os);
 class MessageBoxAnswerer {
 public:
     explicit MessageBoxAnswerer(std::vector<int> answers = {}, int defaultAnswer = IDOK);

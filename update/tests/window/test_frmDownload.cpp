@@ -21,6 +21,7 @@
 #include "tests/helpers/TestSupport.h"
 #include "tools/KnowledgeFiles.h"
 #include "update/frmDownload.h"
+#include "update/modDownload.h"
 
 namespace {
 
@@ -161,6 +162,8 @@ TEST(UpdateWindowRules, VersionsDatesTargetsAndTheRelaunchCommand) {
     EXPECT_LT(frmDownload::DateValue(L"2008-02-30"), 0);
     EXPECT_LT(frmDownload::DateValue(L"<html>"), 0);
     EXPECT_LT(frmDownload::DateValue(L""), 0);
+    // A copy that could not be checked is no refusal: the start-up keeps the pending file.
+    EXPECT_EQ(frmDownload::CheckCompleteDatabase(nullptr, L"db.mdb"), frmDownload::DatabaseCheck::NotChecked);
     EXPECT_EQ(frmDownload::ProgramTarget(L"D:\\"), L"D:\\Morvix.rar");
     EXPECT_EQ(frmDownload::ProgramTarget(L"D:\\down load"), L"D:\\down load\\Morvix.rar");
 
@@ -177,11 +180,40 @@ TEST(UpdateWindowRules, VersionsDatesTargetsAndTheRelaunchCommand) {
     LocalFree(argv);
 }
 
+namespace {
+
+// The first box of the check stays open (the answerer leaves it) until this
+// timer has raised a failure of the window's download from inside it, as a
+// late event of the version download would arrive; then the box is answered.
+BOOL CALLBACK FindToolBox(HWND w, LPARAM p) {
+    wchar_t cls[16] = {}, title[8] = {};
+    GetClassNameW(w, cls, 16);
+    GetWindowTextW(w, title, 8);
+    if (IsWindowVisible(w) && std::wstring(cls) == L"#32770" && std::wstring(title) == L"提示")
+        *reinterpret_cast<HWND*>(p) = w;
+    return *reinterpret_cast<HWND*>(p) == nullptr;
+}
+VOID CALLBACK RaiseLateFailure(HWND, UINT, UINT_PTR id, DWORD) {
+    HWND box = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), FindToolBox, reinterpret_cast<LPARAM>(&box));
+    if (!box) return;
+    KillTimer(nullptr, id);
+    for (clsDownload* d : modDownload::Downloads)
+        if (d && d->Events()) {
+            long why = 4, downloadId = d->ID();
+            d->Events()->DownloadFailed(why, downloadId);
+        }
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+}
+
+}  // namespace
+
 TEST_F(UpdateWindow, UpToDateShortOrHtmlVersionFileAndMissingFileEachEndWithOneMessage) {
     struct Case {
         std::string served;  // "" = no file (404)
         std::wstring text;
         UINT icon;
+        bool lateFailure = false;  // the download fails once more while the answer is shown
     } cases[] = {
         {"4.12.20080509\r\n2008-05-09\r\n", L"目前已是最新版本，不需更新。  ", MB_ICONINFORMATION},
         {"4.12\n2008-05-09\n", L"目前已是最新版本，不需更新。  ", MB_ICONINFORMATION},
@@ -189,18 +221,22 @@ TEST_F(UpdateWindow, UpToDateShortOrHtmlVersionFileAndMissingFileEachEndWithOneM
         {"<!DOCTYPE html>\n<html><body>moved</body></html>\n", L"服务器上的版本信息无效，无法检查更新。  ",
          MB_ICONINFORMATION},
         {"", L"下载失败！错误代码：4.  ", MB_ICONEXCLAMATION},
+        {"4.12.20080509\r\n2008-05-09\r\n", L"目前已是最新版本，不需更新。  ", MB_ICONINFORMATION, true},
+        {"<!DOCTYPE html>\n<html><body>moved</body></html>\n", L"服务器上的版本信息无效，无法检查更新。  ",
+         MB_ICONINFORMATION, true},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.served);
+        SCOPED_TRACE(c.served + (c.lateFailure ? " (a late failure)" : ""));
         if (c.served.empty()) fs::remove(Served("download/morvix/update/ver.txt"));
         else ServeVersion(c.served);
-        testsupport::MessageBoxAnswerer answers;
+        testsupport::MessageBoxAnswerer answers({c.lateFailure ? 0x7FFF : IDOK});
+        if (c.lateFailure) SetTimer(nullptr, 0, 20, RaiseLateFailure);
         DWORD t0 = GetTickCount();
         frmDownload::Instance().Load();
         ASSERT_TRUE(testsupport::PumpUntil([] { return !frmDownload::Instance().Loaded(); }, 10000));
         EXPECT_LT(GetTickCount() - t0, 5000u);
         auto boxes = ToolBoxes(answers);
-        ASSERT_EQ(boxes.size(), 1u);
+        ASSERT_EQ(boxes.size(), 1u) << testing::PrintToString(boxes);
         EXPECT_EQ(boxes[0].text, c.text);
         EXPECT_EQ(boxes[0].icon, c.icon);
     }
@@ -261,7 +297,7 @@ TEST_F(UpdateWindow, NewProgramReplacesTheArchiveInTheChosenFolderOnlyWhenComple
         WaitForSingleObject(driver.get(), 30000);
         EXPECT_TRUE(choice.done);
         auto boxes = ToolBoxes(answers);
-        ASSERT_EQ(boxes.size(), 2u);
+        ASSERT_EQ(boxes.size(), 2u) << testing::PrintToString(boxes);
         EXPECT_EQ(boxes[0].text, L"发现新版本 v4.13.1 是否立即下载？  \n或者请访问 http://www.morvix.example/ 手动下载。    ");
         EXPECT_EQ(boxes[1].text, served ? L"下载完毕！  " : L"下载失败！错误代码：4.  ");
         EXPECT_TRUE(ReadAll(target.File(L"Morvix.rar")) == (served ? archive : old));
@@ -284,7 +320,7 @@ TEST_F(UpdateWindow, ACutOffKnowledgeBaseIsReportedOnceAndNeverHandedOver) {
         frmDownload::Instance().Load();
         ASSERT_TRUE(testsupport::PumpUntil([] { return !frmDownload::Instance().Loaded(); }, 10000));
         auto boxes = ToolBoxes(answers);
-        ASSERT_EQ(boxes.size(), 2u);
+        ASSERT_EQ(boxes.size(), 2u) << testing::PrintToString(boxes);
         EXPECT_EQ(boxes[0].text, L"进程数据库已更新(2009-06-01)，是否立即升级？    \n或者请访问 "
                                  L"http://www.morvix.example/ 手动下载更新包。    ");
         EXPECT_EQ(boxes[1].text, L"下载的数据库文件不完整，已保留原数据库。  ");
@@ -306,7 +342,7 @@ TEST_F(UpdateWindow, AHelperThatCannotBeWrittenIsReportedAndTheToolKeepsRunning)
     RemoveDirectoryW(helper.c_str());
     ASSERT_TRUE(closed);
     auto boxes = ToolBoxes(answers);
-    ASSERT_EQ(boxes.size(), 2u);
+    ASSERT_EQ(boxes.size(), 2u) << testing::PrintToString(boxes);
     EXPECT_EQ(boxes[1].text, L"无法写出重启程序 tmp_Quenlo.exe，数据库未更新。  ");
     EXPECT_EQ(toolClosed, 0);
     EXPECT_EQ(GetFileAttributesW((vb::TempPath() + frmDownload::kPendingDatabaseName).c_str()), INVALID_FILE_ATTRIBUTES);
@@ -363,7 +399,7 @@ TEST_F(UpdateWindow, NewKnowledgeBaseIsInstalledByTheRelaunchedProgram) {
     ASSERT_TRUE(testsupport::PumpUntil([&] { return toolClosed > 0; }, 60000));
     const DWORD handedOver = GetTickCount();
     auto boxes = ToolBoxes(answers);
-    ASSERT_EQ(boxes.size(), 2u);
+    ASSERT_EQ(boxes.size(), 2u) << testing::PrintToString(boxes);
     EXPECT_EQ(boxes[1].text, L"下载完毕！现在将要重启程序以完成数据更新。  ");
     EXPECT_FALSE(frmDownload::Instance().Loaded());
     EXPECT_TRUE(ReadAll(helper) == quenlo);
@@ -406,7 +442,7 @@ TEST_F(UpdateWindow, AFailedOrCancelledKnowledgeBaseDownloadLeavesNoPendingFile)
         }
         ASSERT_TRUE(testsupport::PumpUntil([] { return !frmDownload::Instance().Loaded(); }, 20000));
         auto boxes = ToolBoxes(answers);
-        ASSERT_EQ(boxes.size(), cancel ? 1u : 2u);
+        ASSERT_EQ(boxes.size(), cancel ? 1u : 2u) << testing::PrintToString(boxes);
         if (!cancel) {
             EXPECT_EQ(boxes[1].text, L"下载失败！错误代码：4.  ");
         }
