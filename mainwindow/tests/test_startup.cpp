@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <thread>
 
@@ -284,7 +285,8 @@ struct Swap {
 Swap SwapAfterUse(FolderWatch& watch, const std::wstring& pending, const std::wstring& cut) {
     Swap r;
     r.sawCopy = !watch.WaitCreated(L"mxd", 30000).empty();
-    for (DWORD start = GetTickCount(); r.sawCopy && GetTickCount() - start < 30000;) {
+    // Every try is a round trip to the wineserver all tests share: a short pause between them.
+    for (DWORD start = GetTickCount(); r.sawCopy && GetTickCount() - start < 30000; Sleep(1)) {
         if (GetFileAttributesW(pending.c_str()) == INVALID_FILE_ATTRIBUTES) break;
         if ((r.swapped = MoveFileExW(cut.c_str(), pending.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE)) break;
     }
@@ -300,7 +302,10 @@ int OpenTheCopy(FolderWatch& watch, const std::atomic<bool>& stop) {
     while (!copy.empty() && !stop) {
         win::FileHandle scan(CreateFileW(copy.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!scan) continue;
+        if (!scan) {
+            Sleep(5);  // as above: no busy loop against the shared wineserver
+            continue;
+        }
         ++opened;
         Sleep(1000);
     }
@@ -335,7 +340,8 @@ TEST_F(Startup, OnlyAWholePendingKnowledgeBaseIsInstalledAndThePendingFileGoes) 
         {"a db.mdb another program holds", fresh, false, Meddler::HoldsDatabase, true},
         {"a copy another program opens the moment it appears", fresh, true, Meddler::OpensTheCopy},
     };
-    for (const Case& c : cases) {
+    for (size_t i = 0, swapStarts = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
         SCOPED_TRACE(c.what);
         WriteAll(db, old);
         DeleteFileW(pending.c_str());
@@ -388,6 +394,12 @@ TEST_F(Startup, OnlyAWholePendingKnowledgeBaseIsInstalledAndThePendingFileGoes) 
         }
         // Nothing of the install is left beside db.mdb.
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 2);
+        // The swap row has tested its case only when the swap landed before
+        // Morvix installed and removed the pending file: else it starts again.
+        if (c.meddler == Meddler::SwapsAfterUse && !swap.swapped) {
+            if (++swapStarts < 5) --i;
+            else ADD_FAILURE() << "in 5 starts the swap never landed: the row tested nothing";
+        }
     }
     DeleteFileW(pending.c_str());
 }
