@@ -2,8 +2,9 @@
 # scripts/setup.sh against stand-ins for the package tools on PATH: a mirror
 # caught mid-sync (one index out of step with its release file, as Debian's
 # security suite served it), 32-bit twins found only in the release's own
-# suite or nowhere, and a plainly broken install.  Then the 32-bit verdict of
-# scripts/common.sh.  Prints each failed check; exits non-zero on any.
+# suite or nowhere, a rest that would take 32-bit Wine away again, and a
+# plainly broken install.  Then the 32-bit verdict of scripts/common.sh.
+# Prints each failed check; exits non-zero on any.
 set -u
 here=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
@@ -49,11 +50,19 @@ install)
     once) (( n == 1 )) && { echo "$timeout" >&2; exit 100; } ;;
     slow32) [[ " $* " == *" wine32:i386 "* ]] && { echo "$timeout" >&2; exit 100; } ;;
     broken) echo "E: Unable to locate package cmake" >&2; exit 100 ;;
-  esac ;;
+    removes32)  # twins, and the rest's 64-bit libraries leave the 32-bit half behind
+      [[ " $* " == *" wine32:i386 "* && " $* " != *" -t $FAKE_CODENAME "* ]] && { echo "$held" >&2; exit 100; }
+      if [[ " $* " == *" nginx "* ]] && grep -qx wine32:i386 "$FAKE_DIR/installed" 2>/dev/null; then
+        [[ " $* " == *" --no-remove "* ]] && { echo "E: Packages need to be removed but remove is disabled." >&2; exit 100; }
+        sed -i '/^wine32:i386$/d' "$FAKE_DIR/installed"
+      fi ;;
+  esac
+  printf '%s\n' "${@:2}" | grep -v '^-' >>"$FAKE_DIR/installed" ;;
 esac
 exit 0
 STUB
-printf '#!/bin/bash\nexit 1\n' >"$work/bin/dpkg-query"  # nothing installed
+# Installed: what the stand-in apt-get installed (at first nothing).
+printf '#!/bin/bash\n[[ -e $FAKE_DIR/installed ]] && grep -qxF -- "${!#}" "$FAKE_DIR/installed" && printf "ii "\n' >"$work/bin/dpkg-query"
 printf '#!/bin/bash\n[[ $1 == --print-foreign-architectures ]] && echo i386\nexit 0\n' >"$work/bin/dpkg"
 printf '#!/bin/bash\necho "sleep $*" >>"$FAKE_DIR/calls"\n' >"$work/bin/sleep"
 printf '#!/bin/bash\nexec "$@"\n' >"$work/bin/sudo"
@@ -90,6 +99,7 @@ check "says it is done" said '^setup: done'
 check "nothing else from the release's suite" test "$(grep -- "-t $codename" <<<"$calls" | grep -c 'nginx\|openssl\|cmake')" -eq 0
 last_install() { tail -1 <<<"$calls"; }
 check "the rest after it, from the normal indexes" test "$(last_install | grep nginx | grep -vc -- ' -t ')" -eq 1
+check "and without removals" grep -q -- '--no-remove .*nginx' <<<"$(last_install)"
 
 # The reason taken: the first E: line, even after a W: line; else the first
 # W: line, not the notice after it; else the exit code.
@@ -125,6 +135,15 @@ check "one line says why 32-bit Wine is missing" \
   test "$(lines_saying '^setup: 32-bit Wine could not be installed (apt: Unable to correct problems.*binary-i386.*the tests run from the 64-bit build')" -eq 1
 check "everything else installed" grep -q '^apt-get install .*wine64' <<<"$(last_install)"
 check "without 32-bit Wine" fails grep -q wine32 <<<"$(last_install)"
+
+scenario="an index that keeps failing; the rest would take 32-bit Wine away"
+run_setup 99 removes32
+check "ends well" test "$rc" -eq 0
+check "the rest tried without removals first" test "$(count '^apt-get install .*--no-remove .*nginx')" -eq 3
+check "then installed all the same" test "$(last_install | grep nginx | grep -vc -- --no-remove)" -eq 1
+check "says plainly that 32-bit Wine is gone, and apt's reason" \
+  test "$(lines_saying '^setup: 32-bit Wine .* gone .*remove is disabled.*the tests run from the 64-bit build')" -eq 1
+check "not done" fails said '^setup: done'
 
 scenario="indexes that come, 32-bit Wine that does not"
 run_setup 0 no32
