@@ -18,6 +18,9 @@
 # keeps its security updates.  Should 32-bit Wine still not install,
 # everything else is installed, apt's reason is said in one line, and the
 # tests run from the 64-bit build (scripts/test.sh says so in its summary).
+# The rest goes in without removals, so that it keeps 32-bit Wine; where it
+# can go in no other way, it goes in all the same, and the set-up says that
+# 32-bit Wine is gone.
 set -euo pipefail
 
 packages=(
@@ -38,10 +41,12 @@ install_tries=3
 retry_delay=10
 policy=${MORVIX_SETUP_POLICY_RC:-/usr/sbin/policy-rc.d}  # its test points it elsewhere
 
+installed() {
+  [[ $(dpkg-query -W -f='${db:Status-Abbrev}' "$1" 2>/dev/null || true) == ii* ]]
+}
 missing=()
 for p in "${packages[@]}"; do
-  status=$(dpkg-query -W -f='${db:Status-Abbrev}' "$p" 2>/dev/null || true)
-  [[ $status == ii* ]] || missing+=("$p")
+  installed "$p" || missing+=("$p")
 done
 [[ ${#missing[@]} -eq 0 ]] && exit 0
 
@@ -126,9 +131,19 @@ if ! install "${release[@]}" "${wine[@]}"; then
   wine_reason=$install_reason
   for p in "${wine[@]}"; do [[ $p == "$win32_package" ]] || rest+=("$p"); done
 fi
-[[ ${#rest[@]} -eq 0 ]] || install "${rest[@]}" || failed
+# The rest may bring 64-bit libraries that the 32-bit half cannot match; apt
+# would then remove 32-bit Wine to make room, and say so only in its output.
+removal_reason=""
+if [[ ${#rest[@]} -gt 0 ]] && ! install --no-remove "${rest[@]}"; then
+  removal_reason=$install_reason
+  install "${rest[@]}" || failed
+fi
 if [[ -z $wine_reason ]]; then
-  echo "setup: done"
+  if installed "$win32_package"; then
+    echo "setup: done"
+  else
+    echo "setup: 32-bit Wine was installed, but is gone after the rest${removal_reason:+ (apt, without removals: $removal_reason)}; the 32-bit suite will not run, the tests run from the 64-bit build"
+  fi
   exit 0
 fi
 echo "setup: 32-bit Wine could not be installed (apt: $wine_reason${update_failed:+; after the failed index: $update_failed}); the 32-bit suite will not run, the tests run from the 64-bit build"

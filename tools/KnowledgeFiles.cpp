@@ -109,27 +109,39 @@ Source ReadSource(const std::wstring& path) {
     return ParseSource(std::string(std::istreambuf_iterator<char>(in), {}));
 }
 
+std::function<void(const std::wstring& fresh)> g_beforeMove;
+
 // Makes the file beside `path` and renames it into place, so `path` is at
-// every moment the whole old file or the whole new one.  A failure (a write
-// may land part of its bytes first) removes the half-made file.
-void BuildBeside(const std::wstring& path, const std::function<void(const std::wstring& fresh)>& build) {
+// every moment the whole old file or the whole new one.  Without `replace`
+// it goes only where nothing is: false, and the made file removed, when
+// something came first.  A failure (a write may land part of its bytes
+// first) removes the half-made file.
+bool BuildBeside(const std::wstring& path, bool replace,
+                 const std::function<void(const std::wstring& fresh)>& build) {
     std::filesystem::path target(path);
     std::filesystem::path fresh = target;
     fresh += L".new";
     std::filesystem::remove(fresh);
     try {
         build(fresh.wstring());
-        std::filesystem::rename(fresh, target);
+        if (g_beforeMove) g_beforeMove(fresh.wstring());
+        if (replace) {
+            std::filesystem::rename(fresh, target);
+        } else if (!jet::RenameNoReplace(fresh.wstring(), path)) {
+            std::filesystem::remove(fresh);
+            return false;
+        }
     } catch (...) {
         std::error_code ec;
         std::filesystem::remove(fresh, ec);
         throw;
     }
+    return true;
 }
 
 void WriteMakerFile(const std::wstring& path, const Source& source, const Cipher& encipher,
                     const std::wstring& password) {
-    BuildBeside(path, [&](const std::wstring& fresh) {
+    BuildBeside(path, true, [&](const std::wstring& fresh) {
         {
             auto db = jet::Database::Create(fresh, password);
             auto& process = db->CreateTable(L"Process", {{L"ProcessName"}, {L"Description"}, {L"Virus", 1}});
@@ -148,23 +160,34 @@ void WriteMakerFile(const std::wstring& path, const Source& source, const Cipher
     });
 }
 
+namespace {
+
+// A file at the user file's place is theirs when it holds the table.
+void CheckUsersFile(const std::wstring& path) {
+    jet::OpenOptions check;
+    check.readOnly = true;
+    auto db = jet::Database::Open(path, check);
+    auto& t = db->OpenTable(L"Process");
+    for (const wchar_t* field : {L"ProcessName", L"Description", L"Virus"})
+        if (t.ColumnIndex(field) < 0) throw jet::Error(jet::err::ItemNotFound, std::wstring(L"no field ") + field);
+}
+
+void MakeUserFile(const std::wstring& fresh) {
+    auto db = jet::Database::Create(fresh);
+    db->CreateTable(L"Process", {{L"ProcessName"}, {L"Description"}, {L"Virus", 1}});
+    db->Flush();
+}
+
+}  // namespace
+
 bool EnsureUserFile(const std::wstring& path) {
     std::error_code ec;
-    if (std::filesystem::exists(std::filesystem::path(path), ec)) {
-        jet::OpenOptions check;
-        check.readOnly = true;
-        auto db = jet::Database::Open(path, check);
-        auto& t = db->OpenTable(L"Process");
-        for (const wchar_t* field : {L"ProcessName", L"Description", L"Virus"})
-            if (t.ColumnIndex(field) < 0) throw jet::Error(jet::err::ItemNotFound, std::wstring(L"no field ") + field);
-        return false;
-    }
-    BuildBeside(path, [](const std::wstring& fresh) {
-        auto db = jet::Database::Create(fresh);
-        db->CreateTable(L"Process", {{L"ProcessName"}, {L"Description"}, {L"Virus", 1}});
-        db->Flush();
-    });
-    return true;
+    if (!std::filesystem::exists(std::filesystem::path(path), ec) && BuildBeside(path, false, MakeUserFile))
+        return true;
+    // There before, or come while ours was made (or unseen by the check): the
+    // same test either way.
+    CheckUsersFile(path);
+    return false;
 }
 
 }  // namespace knowledge

@@ -42,9 +42,14 @@ void WriteMakerFile(const std::wstring& path, const Source& source, const Cipher
                     const std::wstring& password);
 
 // Creates the empty user file (table Process, no password), beside `path`
-// first like the maker's file.  A file already there that holds the table is
+// first like the maker's file, and moves it only where nothing is.  A file
+// already there, or one that comes there meanwhile, that holds the table is
 // the user's and is kept (returns false); any other file there is an error,
 // never overwritten.
 bool EnsureUserFile(const std::wstring& path);
+
+// Tests only: called with the made file's name just before it is moved into
+// place, to put something in its way.
+extern std::function<void(const std::wstring& fresh)> g_beforeMove;
 
 }  // namespace knowledge

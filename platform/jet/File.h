@@ -37,6 +37,12 @@ enum class FileAccess {
 // Errors: 3024 not found, 3045 in use, 3051 no permission, 3204 exists, 3043 other.
 std::unique_ptr<File> OpenFile(const std::wstring& path, FileAccess access, bool exclusive);
 
+// Renames `from` to `to` (same folder) only where nothing is at `to`, even
+// something that came a moment ago: then false, and `from` is left as it was
+// (std::filesystem::rename would replace it).  Other failures throw 3051 (no
+// permission) or 3043.
+bool RenameNoReplace(const std::wstring& from, const std::wstring& to);
+
 #ifdef _WIN32
 // Takes over a Windows file handle opened with read access (and write access
 // unless the database is opened read-only); the File closes it.  For a file

@@ -98,4 +98,16 @@ std::unique_ptr<File> OpenFile(const std::wstring& path, FileAccess access, bool
     return std::make_unique<PosixFile>(fd, path);
 }
 
+bool RenameNoReplace(const std::wstring& from, const std::wstring& to) {
+    std::string source = ToUtf8(from), target = ToUtf8(to);
+    // link() refuses a name that is taken, where rename() would replace it.
+    if (::link(source.c_str(), target.c_str()) != 0 || ::unlink(source.c_str()) != 0) {
+        if (errno == EEXIST) return false;
+        if (errno == EACCES || errno == EPERM || errno == EROFS)
+            throw Error(err::NoPermission, L"Cannot rename '" + from + L"' to '" + to + L"'.");
+        throw Error(err::DiskError, L"Disk or network error.");
+    }
+    return true;
+}
+
 }  // namespace jet

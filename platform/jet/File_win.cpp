@@ -106,4 +106,14 @@ std::unique_ptr<File> OpenFile(const std::wstring& path, FileAccess access, bool
     return std::make_unique<WinFile>(h, path);
 }
 
+bool RenameNoReplace(const std::wstring& from, const std::wstring& to) {
+    // Without MOVEFILE_REPLACE_EXISTING the move refuses a name that is taken.
+    if (MoveFileExW(from.c_str(), to.c_str(), 0)) return true;
+    DWORD e = GetLastError();
+    if (e == ERROR_ALREADY_EXISTS || e == ERROR_FILE_EXISTS) return false;
+    if (e == ERROR_ACCESS_DENIED || e == ERROR_WRITE_PROTECT)
+        throw Error(err::NoPermission, L"Cannot rename '" + from + L"' to '" + to + L"'.");
+    throw Error(err::DiskError, L"Disk or network error.");
+}
+
 }  // namespace jet

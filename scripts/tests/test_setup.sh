@@ -2,8 +2,9 @@
 # scripts/setup.sh against stand-ins for the package tools on PATH: a mirror
 # caught mid-sync (one index out of step with its release file, as Debian's
 # security suite served it), 32-bit twins found only in the release's own
-# suite or nowhere, and a plainly broken install.  Then the 32-bit verdict of
-# scripts/common.sh.  Prints each failed check; exits non-zero on any.
+# suite or nowhere, a rest that would take 32-bit Wine away again, and a
+# plainly broken install.  Then the 32-bit verdict of scripts/common.sh.
+# Prints each failed check; exits non-zero on any.
 set -u
 here=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
@@ -28,10 +29,14 @@ update)
   n=$(( $(cat "$FAKE_DIR/updates" 2>/dev/null || echo 0) + 1 ))
   echo "$n" >"$FAKE_DIR/updates"
   if (( n <= FAKE_UPDATE_FAILS )); then
-    [[ $FAKE_UPDATE_SAYS == W ]] && { echo "W: Failed to fetch http://deb.debian.org/debian-security/dists/bookworm-security/main/binary-i386/Packages.xz  File has unexpected size (374820 != 376004). Mirror sync in progress?" >&2; exit 100; }
-    [[ $FAKE_UPDATE_SAYS == nothing ]] && exit 100
-    echo "E: Failed to fetch http://deb.debian.org/debian-security/dists/bookworm-security/main/binary-i386/Packages.xz  File has unexpected size (374820 != 376004). Mirror sync in progress? [IP: 203.0.113.80 80]" >&2
-    echo "E: Some index files failed to download. They have been ignored, or old ones used instead." >&2
+    sync="Failed to fetch http://deb.debian.org/debian-security/dists/bookworm-security/main/binary-i386/Packages.xz  File has unexpected size (374820 != 376004). Mirror sync in progress?"
+    dropped="Some index files failed to download. They have been ignored, or old ones used instead."
+    case $FAKE_UPDATE_SAYS in
+      E) echo "E: $sync [IP: 203.0.113.80 80]" >&2; echo "E: $dropped" >&2 ;;
+      W|WE) echo "W: $sync" >&2
+         [[ $FAKE_UPDATE_SAYS == WE ]] && echo "E: $dropped" >&2
+         echo "N: See apt-secure(8) manpage for repository creation and user configuration details." >&2 ;;
+    esac
     exit 100
   fi ;;
 install)
@@ -45,11 +50,19 @@ install)
     once) (( n == 1 )) && { echo "$timeout" >&2; exit 100; } ;;
     slow32) [[ " $* " == *" wine32:i386 "* ]] && { echo "$timeout" >&2; exit 100; } ;;
     broken) echo "E: Unable to locate package cmake" >&2; exit 100 ;;
-  esac ;;
+    removes32)  # twins, and the rest's 64-bit libraries leave the 32-bit half behind
+      [[ " $* " == *" wine32:i386 "* && " $* " != *" -t $FAKE_CODENAME "* ]] && { echo "$held" >&2; exit 100; }
+      if [[ " $* " == *" nginx "* ]] && grep -qx wine32:i386 "$FAKE_DIR/installed" 2>/dev/null; then
+        [[ " $* " == *" --no-remove "* ]] && { echo "E: Packages need to be removed but remove is disabled." >&2; exit 100; }
+        sed -i '/^wine32:i386$/d' "$FAKE_DIR/installed"
+      fi ;;
+  esac
+  printf '%s\n' "${@:2}" | grep -v '^-' >>"$FAKE_DIR/installed" ;;
 esac
 exit 0
 STUB
-printf '#!/bin/bash\nexit 1\n' >"$work/bin/dpkg-query"  # nothing installed
+# Installed: what the stand-in apt-get installed (at first nothing).
+printf '#!/bin/bash\n[[ -e $FAKE_DIR/installed ]] && grep -qxF -- "${!#}" "$FAKE_DIR/installed" && printf "ii "\n' >"$work/bin/dpkg-query"
 printf '#!/bin/bash\n[[ $1 == --print-foreign-architectures ]] && echo i386\nexit 0\n' >"$work/bin/dpkg"
 printf '#!/bin/bash\necho "sleep $*" >>"$FAKE_DIR/calls"\n' >"$work/bin/sleep"
 printf '#!/bin/bash\nexec "$@"\n' >"$work/bin/sudo"
@@ -86,13 +99,20 @@ check "says it is done" said '^setup: done'
 check "nothing else from the release's suite" test "$(grep -- "-t $codename" <<<"$calls" | grep -c 'nginx\|openssl\|cmake')" -eq 0
 last_install() { tail -1 <<<"$calls"; }
 check "the rest after it, from the normal indexes" test "$(last_install | grep nginx | grep -vc -- ' -t ')" -eq 1
+check "and without removals" grep -q -- '--no-remove .*nginx' <<<"$(last_install)"
 
-for says in W nothing; do
-  scenario="an update that fails saying $says (no E: line)"
+# The reason taken: the first E: line, even after a W: line; else the first
+# W: line, not the notice after it; else the exit code.
+while read -r -u 3 says reason; do
+  scenario="an update that fails saying $says"
   run_setup 99 twins
-  check "one warning line, with a reason" test "$(lines_saying '^setup: warning: .* updates ([^)]')" -eq 1
+  check "one warning line, with that reason" test "$(lines_saying "^setup: warning: .* updates ($reason")" -eq 1
   check "32-bit Wine from the release's suite" test "$(count "^apt-get install .*-t $codename .*wine32:i386")" -eq 1
-done
+done 3<<'SAYS'
+WE Some index files failed to download\.
+W Failed to fetch .*Mirror sync in progress?)
+nothing apt-get exited with 100 and said nothing)
+SAYS
 says=E
 
 scenario="a fetch that times out once"
@@ -105,7 +125,7 @@ scenario="32-bit Wine that keeps timing out"
 run_setup 0 slow32
 tries=$(count 'install.*wine32')
 check "given up after a few tries, seconds apart, in one line with apt's reason" \
-  test "$tries" -ge 2 -a "$tries" -le 6 -a "$(count '^sleep [1-9]')" -ge 1 -a \
+  test "$tries" -eq 6 -a "$(count '^sleep [1-9]')" -eq 4 -a \
   "$(lines_saying '^setup: 32-bit Wine could not be installed (apt: Failed to fetch .*wine32.*timed out')" -eq 1
 
 scenario="an index that keeps failing; no 32-bit twins anywhere"
@@ -115,6 +135,15 @@ check "one line says why 32-bit Wine is missing" \
   test "$(lines_saying '^setup: 32-bit Wine could not be installed (apt: Unable to correct problems.*binary-i386.*the tests run from the 64-bit build')" -eq 1
 check "everything else installed" grep -q '^apt-get install .*wine64' <<<"$(last_install)"
 check "without 32-bit Wine" fails grep -q wine32 <<<"$(last_install)"
+
+scenario="an index that keeps failing; the rest would take 32-bit Wine away"
+run_setup 99 removes32
+check "ends well" test "$rc" -eq 0
+check "the rest tried without removals first" test "$(count '^apt-get install .*--no-remove .*nginx')" -eq 3
+check "then installed all the same" test "$(last_install | grep nginx | grep -vc -- --no-remove)" -eq 1
+check "says plainly that 32-bit Wine is gone, and apt's reason" \
+  test "$(lines_saying '^setup: 32-bit Wine .* gone .*remove is disabled.*the tests run from the 64-bit build')" -eq 1
+check "not done" fails said '^setup: done'
 
 scenario="indexes that come, 32-bit Wine that does not"
 run_setup 0 no32

@@ -57,6 +57,11 @@ std::string ProblemsOf(const std::string& text) {
     }
 }
 
+std::string Bytes(const std::wstring& path) {
+    std::ifstream in{std::filesystem::path(path), std::ios::binary};
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
 bool HasChinese(const std::wstring& s) {
     return std::any_of(s.begin(), s.end(), [](wchar_t c) { return c >= 0x4E00 && c <= 0x9FFF; });
 }
@@ -176,9 +181,32 @@ TEST(KnowledgeFiles, TheUsersFileIsCreatedOnceAndThenKept) {
     std::wstring other = dir.File(L"other.mdb");
     std::ofstream(std::filesystem::path(other)) << "not a database";
     EXPECT_ANY_THROW(knowledge::EnsureUserFile(other));
-    std::ifstream in{std::filesystem::path(other)};
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "not a database");
+    EXPECT_EQ(Bytes(other), "not a database");
+    // Nor is one that comes while ours is made: the user's is kept as theirs.
+    std::wstring racy = dir.File(L"racy.mdb");
+    const std::pair<std::string, std::string> lateFiles[] = {{Bytes(path), "kept"}, {"not a database", "refused"}};
+    for (const auto& [late, outcome] : lateFiles) {
+        std::filesystem::remove(racy);
+        knowledge::g_beforeMove = [&](const std::wstring&) {
+            std::ofstream(std::filesystem::path(racy), std::ios::binary) << late;
+        };
+        std::string got;
+        try {
+            got = knowledge::EnsureUserFile(racy) ? "created" : "kept";
+        } catch (const std::exception&) {
+            got = "refused";
+        }
+        knowledge::g_beforeMove = nullptr;
+        EXPECT_EQ(got, outcome);
+        EXPECT_TRUE(Bytes(racy) == late) << outcome;
+        EXPECT_FALSE(std::filesystem::exists(racy + L".new")) << outcome;
+    }
 #ifndef _WIN32
+    // A link to a drive that is not there: the existence check cannot see it.
+    std::wstring linked = dir.File(L"linked.mdb");
+    std::filesystem::create_symlink(dir.File(L"elsewhere/userdb.mdb"), linked);
+    EXPECT_ANY_THROW(knowledge::EnsureUserFile(linked));
+    EXPECT_TRUE(std::filesystem::is_symlink(linked));
     // A disk that fills while the file is made: the write that crosses the
     // limit lands part of its page, the next fails.  Nothing is left in the
     // file's place, and a later build makes it whole.
