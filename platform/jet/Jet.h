@@ -8,6 +8,7 @@
 // Portable: no <windows.h>.  Text is std::wstring holding UTF-16 code units.
 // Every failure is a jet::Error carrying DAO's error number and text.
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <map>
 #include <memory>
@@ -105,6 +106,8 @@ public:
     int ColumnIndex(const std::wstring& name) const;
     bool HasIndexes() const { return realIndexCount_ > 0; }
 
+    // Reads.  After a failed write the table reads its rows again; when that
+    // read fails, each of these raises its error: the rows are no longer known.
     // Live rows in storage order.
     std::vector<RowId> AllRows();
     // Live rows whose column `column` equals `text` under FoldCase.  Indexed:
@@ -170,6 +173,7 @@ private:
     std::uint16_t maxColumns_ = 0;
     std::uint32_t realIndexCount_ = 0;
     bool consistent_ = true;
+    std::exception_ptr lost_;  // the error of reading the rows again, when that failed
     bool hasVariableColumns_ = false;
     std::uint32_t usedMap_ = 0, freeMap_ = 0;  // page << 8 | row
     bool rowsLoaded_ = false;
