@@ -117,6 +117,9 @@ public:
     // Values of a row, one per column of Columns(); throws 3167 for a deleted row.
     const std::vector<Value>& Row(RowId id);
     std::size_t LiveRowCount();
+    // How often the table read its rows again after a failed write: record
+    // sets that see it change look for rows that came or went.
+    std::uint64_t Resyncs();
 
     // Throws 3027 when the table cannot be written (read-only database, indexes).
     void CheckWritable() const;
@@ -173,6 +176,7 @@ private:
     std::uint16_t maxColumns_ = 0;
     std::uint32_t realIndexCount_ = 0;
     bool consistent_ = true;
+    std::uint64_t resyncs_ = 0;
     std::exception_ptr lost_;  // the error of reading the rows again, when that failed
     bool hasVariableColumns_ = false;
     std::uint32_t usedMap_ = 0, freeMap_ = 0;  // page << 8 | row

@@ -321,6 +321,7 @@ void Table::Resync() {
         lost_ = std::current_exception();
         return;
     }
+    ++resyncs_;
     std::map<std::pair<std::uint32_t, std::uint16_t>, std::size_t> at;
     for (std::size_t i = 0; i < fresh.size(); ++i) at[{fresh[i].where.page, fresh[i].where.slot}] = i;
     for (CachedRow& row : rows_) {
@@ -460,6 +461,11 @@ const std::vector<Value>& Table::Row(RowId id) {
 std::size_t Table::LiveRowCount() {
     EnsureRows();
     return liveCount_;
+}
+
+std::uint64_t Table::Resyncs() {
+    EnsureRows();
+    return resyncs_;
 }
 
 std::vector<Table::RowId> Table::FindEqual(int column, const std::wstring& text) {
