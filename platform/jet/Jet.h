@@ -130,6 +130,7 @@ public:
     // new row; pages it added stay, and the table reads its rows again, so
     // this connection sees what the file holds.  Refused with 3027 on a
     // read-only database or a table with indexes.
+    // Not covered (no journal): a page write torn part-way, then a refused rollback, leaves that page torn.
     RowId Append(const std::vector<Value>& values);
     void Delete(RowId id);
     // The new row and the old one's deletion in one commit: a failure leaves
