@@ -1,6 +1,7 @@
 // DBEngine / Database / Recordset over the Jet engine, with the small SQL the
 // program sends: SELECT * FROM t [WHERE f = 'x' [AND g = 'y']].
 #include <algorithm>
+#include <set>
 
 #include "platform/dao/dao.h"
 #include "platform/jet/Jet.h"
@@ -178,39 +179,65 @@ struct Connection {
     }
 };
 
+// The rows a query selects: those whose columns equal the texts under
+// FoldCase, or all rows.
+struct Selection {
+    std::vector<int> columns;
+    std::vector<std::wstring> texts;
+
+    std::vector<jet::Table::RowId> Rows(jet::Table& table) const {
+        if (columns.empty()) return table.AllRows();
+        std::vector<jet::Table::RowId> found = table.FindEqual(columns[0], texts[0]);
+        if (columns.size() > 1) {
+            std::wstring key = jet::FoldCase(texts[1]);
+            std::erase_if(found, [&](jet::Table::RowId id) {
+                const jet::Value& v = table.Row(id)[columns[1]];
+                return !v || jet::FoldCase(*v) != key;
+            });
+        }
+        return found;
+    }
+};
+
 class JetRecordset : public Recordset {
 public:
-    JetRecordset(std::shared_ptr<Connection> connection, jet::Table& table, std::vector<jet::Table::RowId> ids)
-        : connection_(std::move(connection)), table_(&table), ids_(std::move(ids)), live_(long(ids_.size())) {}
+    JetRecordset(std::shared_ptr<Connection> connection, jet::Table& table, Selection selection)
+        : connection_(std::move(connection)), table_(&table), selection_(std::move(selection)) {
+        Guard([&] {
+            ids_ = selection_.Rows(table);
+            resyncs_ = table.Resyncs();
+        });
+        live_ = long(ids_.size());
+    }
 
     long RecordCount() const override {
-        Check();
+        Follow();
         return live_;
     }
     bool EOF_() const override {
-        Check();
+        Follow();
         return pos_ >= ids_.size();
     }
     bool BOF() const override {
-        Check();
+        Follow();
         return ids_.empty();
     }
     void MoveFirst() override {
-        Check();
+        Follow();
         EndEdit();
         pos_ = 0;
         SkipDeleted();
         if (pos_ >= ids_.size()) throw NoCurrent();
     }
     void MoveNext() override {
-        Check();
+        Follow();
         if (pos_ >= ids_.size()) throw NoCurrent();
         EndEdit();
         ++pos_;
         SkipDeleted();
     }
     Value Fields(const std::wstring& name) const override {
-        Check();
+        Follow();
         int column = Column(name);
         if (mode_ != Mode::None) return buffer_[column];
         return Guard([&] { return table_->Row(Current())[column]; });
@@ -222,20 +249,20 @@ public:
         buffer_[column] = value;
     }
     void AddNew() override {
-        Check();
+        Follow();
         Guard([&] { table_->CheckWritable(); });
         buffer_.assign(table_->Columns().size(), std::nullopt);
         mode_ = Mode::Adding;
     }
     void Edit() override {
-        Check();
+        Follow();
         Guard([&] { table_->CheckWritable(); });
         jet::Table::RowId id = Current();
         buffer_ = Guard([&] { return table_->Row(id); });
         mode_ = Mode::Editing;
     }
     void Update() override {
-        Check();
+        Follow();
         if (mode_ == Mode::None) throw Error(kNoEditMode, L"Update or CancelUpdate without AddNew or Edit.");
         if (mode_ == Mode::Adding) {
             jet::Table::RowId id = Guard([&] { return table_->Append(buffer_); });
@@ -254,7 +281,7 @@ public:
         EndEdit();
     }
     void Delete() override {
-        Check();
+        Follow();
         EndEdit();
         jet::Table::RowId id = Current();
         Guard([&] { table_->Delete(id); });
@@ -270,6 +297,23 @@ private:
     static Error NoCurrent() { return Error(jet::err::NoCurrentRecord, L"No current record."); }
     void Check() const {
         if (!connection_ || !connection_->engine) throw Closed();
+    }
+    // A failed write that partly landed made the table read its rows again:
+    // the rows the query now selects that this set lacks are added at its
+    // end, and the count is taken anew.  When that read failed, its error is
+    // raised here.
+    void Follow() const {
+        Check();
+        std::uint64_t resyncs = Guard([&] { return table_->Resyncs(); });
+        if (resyncs == resyncs_) return;
+        std::vector<jet::Table::RowId> now = Guard([&] { return selection_.Rows(*table_); });
+        std::set<jet::Table::RowId> held(ids_.begin(), ids_.end());
+        bool atEnd = pos_ >= ids_.size();
+        for (jet::Table::RowId id : now)
+            if (!held.count(id)) ids_.push_back(id);
+        if (atEnd) pos_ = ids_.size();
+        live_ = long(std::count_if(ids_.begin(), ids_.end(), [&](auto id) { return table_->IsLive(id); }));
+        resyncs_ = resyncs;
     }
     void EndEdit() {
         mode_ = Mode::None;
@@ -292,9 +336,12 @@ private:
 
     std::shared_ptr<Connection> connection_;
     jet::Table* table_;
-    std::vector<jet::Table::RowId> ids_;
-    std::size_t pos_ = 0;
-    long live_;
+    Selection selection_;
+    // Mutable: the const reads follow the table too.
+    mutable std::vector<jet::Table::RowId> ids_;
+    mutable std::size_t pos_ = 0;
+    mutable long live_ = 0;
+    mutable std::uint64_t resyncs_ = 0;
     Mode mode_ = Mode::None;
     std::vector<jet::Value> buffer_;
 };
@@ -307,32 +354,21 @@ public:
         jet::Database& engine = connection_->Engine();
         Query q = Parser(sql).Parse();
         jet::Table& table = Guard([&]() -> jet::Table& { return engine.OpenTable(q.table); });
-        std::vector<int> columns;
+        Selection selection;
         int unknown = 0;
         for (const auto& c : q.where) {
             int column = table.ColumnIndex(c.field);
             unknown += column < 0;
-            columns.push_back(column);
+            selection.columns.push_back(column);
+            selection.texts.push_back(c.text);
         }
         // Jet takes a name it does not know for a parameter it was not given.
         if (unknown)
             throw Error(jet::err::TooFewParameters, L"Too few parameters. Expected " + std::to_wstring(unknown) + L".");
-        for (int column : columns)
+        for (int column : selection.columns)
             if (!table.Columns()[column].IsText())
                 throw Error(kTypeMismatch, L"Data type mismatch in criteria expression.");
-        std::vector<jet::Table::RowId> ids = Guard([&] {
-            if (q.where.empty()) return table.AllRows();
-            std::vector<jet::Table::RowId> found = table.FindEqual(columns[0], q.where[0].text);
-            if (q.where.size() > 1) {
-                std::wstring key = jet::FoldCase(q.where[1].text);
-                std::erase_if(found, [&](jet::Table::RowId id) {
-                    const jet::Value& v = table.Row(id)[columns[1]];
-                    return !v || jet::FoldCase(*v) != key;
-                });
-            }
-            return found;
-        });
-        return std::make_shared<JetRecordset>(connection_, table, std::move(ids));
+        return std::make_shared<JetRecordset>(connection_, table, std::move(selection));
     }
     std::vector<std::wstring> TableNames() const override {
         return Guard([&] { return connection_->Engine().TableNames(); });

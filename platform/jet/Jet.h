@@ -8,6 +8,7 @@
 // Portable: no <windows.h>.  Text is std::wstring holding UTF-16 code units.
 // Every failure is a jet::Error carrying DAO's error number and text.
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <map>
 #include <memory>
@@ -105,6 +106,8 @@ public:
     int ColumnIndex(const std::wstring& name) const;
     bool HasIndexes() const { return realIndexCount_ > 0; }
 
+    // Reads.  After a failed write the table reads its rows again; when that
+    // read fails, each of these raises its error: the rows are no longer known.
     // Live rows in storage order.
     std::vector<RowId> AllRows();
     // Live rows whose column `column` equals `text` under FoldCase.  Indexed:
@@ -114,6 +117,9 @@ public:
     // Values of a row, one per column of Columns(); throws 3167 for a deleted row.
     const std::vector<Value>& Row(RowId id);
     std::size_t LiveRowCount();
+    // How often the table read its rows again after a failed write: record
+    // sets that see it change look for rows that came or went.
+    std::uint64_t Resyncs();
 
     // Throws 3027 when the table cannot be written (read-only database, indexes).
     void CheckWritable() const;
@@ -124,6 +130,7 @@ public:
     // new row; pages it added stay, and the table reads its rows again, so
     // this connection sees what the file holds.  Refused with 3027 on a
     // read-only database or a table with indexes.
+    // Not covered (no journal): a page write torn part-way, then a refused rollback, leaves that page torn.
     RowId Append(const std::vector<Value>& values);
     void Delete(RowId id);
     // The new row and the old one's deletion in one commit: a failure leaves
@@ -170,6 +177,8 @@ private:
     std::uint16_t maxColumns_ = 0;
     std::uint32_t realIndexCount_ = 0;
     bool consistent_ = true;
+    std::uint64_t resyncs_ = 0;
+    std::exception_ptr lost_;  // the error of reading the rows again, when that failed
     bool hasVariableColumns_ = false;
     std::uint32_t usedMap_ = 0, freeMap_ = 0;  // page << 8 | row
     bool rowsLoaded_ = false;

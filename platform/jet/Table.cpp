@@ -264,6 +264,7 @@ std::vector<std::uint32_t> Table::MapPages(std::uint32_t mapPointer) {
 }
 
 void Table::EnsureRows() {
+    if (lost_) std::rethrow_exception(lost_);
     if (rowsLoaded_) return;
     ReadRows(rows_, ownedPages_);
     liveCount_ = rows_.size();
@@ -309,17 +310,18 @@ void Table::ReadRows(std::vector<CachedRow>& rows, std::vector<std::uint32_t>& o
 
 // The file holds part of a failed write: the cache learns what it holds now.
 // Rows still in their place keep their ids (record sets hold them), rows gone
-// die, rows that came are added.  A table that cannot be read through is not
-// written again by this connection.
+// die, rows that came are added.  When the file cannot be read, the cache no
+// longer tells what it holds: every later read and write raises that error.
 void Table::Resync() {
     std::vector<CachedRow> fresh;
     std::vector<std::uint32_t> owned;
     try {
         ReadRows(fresh, owned);
     } catch (...) {
-        consistent_ = false;
+        lost_ = std::current_exception();
         return;
     }
+    ++resyncs_;
     std::map<std::pair<std::uint32_t, std::uint16_t>, std::size_t> at;
     for (std::size_t i = 0; i < fresh.size(); ++i) at[{fresh[i].where.page, fresh[i].where.slot}] = i;
     for (CachedRow& row : rows_) {
@@ -461,6 +463,11 @@ std::size_t Table::LiveRowCount() {
     return liveCount_;
 }
 
+std::uint64_t Table::Resyncs() {
+    EnsureRows();
+    return resyncs_;
+}
+
 std::vector<Table::RowId> Table::FindEqual(int column, const std::wstring& text) {
     EnsureRows();
     auto it = indexes_.find(column);
@@ -496,6 +503,7 @@ void Table::IndexRemove(RowId id) {
 
 void Table::CheckWritable() const {
     db_.CheckWritable();
+    if (lost_) std::rethrow_exception(lost_);
     if (!consistent_) ThrowCorrupt(db_.Name());
     if (realIndexCount_ > 0)
         throw Error(err::NotUpdatable,

@@ -222,3 +222,32 @@ TEST(DaoRecordset, AnAccessTableWithAnIndexIsNotWritten) {
     }
     EXPECT_EQ(jettest::ReadAll(path), before);
 }
+
+TEST(DaoRecordset, AfterAFailedEditThatPartlyLanded) {
+    TempFolder dir;
+    std::wstring path = dir.File(L"full.mdb");
+    // Two rows to a page: an edited first row goes on the second page, written before its deletion.
+    jettest::AppendWideRows(jet::Database::Create(path)->CreateTable(L"Process", {{L"A"}, {L"B"}, {L"C"}}), 3);
+    const auto seed = jettest::ReadAll(path);
+    for (bool driveGone : {false, true}) {
+        jettest::WriteAll(path, seed);
+        auto inner = jet::OpenFile(path, jet::FileAccess::ReadWrite, true);
+        auto file = std::make_unique<jettest::FaultyFile>(std::move(inner), 2, false);  // after the count and new row
+        file->goneAfterFault = driveGone;
+        auto db = dao::DBEngine::OpenDatabase(std::move(file));
+        auto rs = db->OpenRecordset(L"SELECT * FROM Process");
+        rs->Edit();
+        rs->SetField(L"B", std::wstring(255, L'新'));
+        EXPECT_EQ(ErrorOf<dao::Error>([&] { rs->Update(); }), 3026);
+        if (driveGone) {
+            for (const auto& read : std::vector<std::function<void()>>{[&] { rs->RecordCount(); },
+                     [&] { rs->MoveNext(); }, [&] { rs->Fields(L"A"); },
+                     [&] { db->OpenRecordset(L"SELECT * FROM Process"); }})
+                EXPECT_EQ(ErrorOf<dao::Error>(read), 3043);
+            continue;
+        }
+        long count = rs->RecordCount();  // the old row and the new one
+        db->Close();
+        EXPECT_EQ(count, Open(path, L"")->OpenRecordset(L"SELECT * FROM Process")->RecordCount());
+    }
+}

@@ -37,6 +37,7 @@ void WriteAll(const std::wstring& path, const std::vector<std::uint8_t>& bytes);
 // Wraps a file and fails writes when told to: `failAfter` successful writes
 // then every write fails (a full disk), or only that one write fails.  A
 // failing write first lands its first `landBytes` bytes (a torn write).
+// `goneAfterFault`: once a write failed, reads fail too (a drive pulled out).
 class FaultyFile : public jet::File {
 public:
     FaultyFile(std::unique_ptr<jet::File> inner, long failAfter, bool onlyOnce, long errorNumber = 3026,
@@ -44,13 +45,17 @@ public:
         : inner_(std::move(inner)), failAfter_(failAfter), onlyOnce_(onlyOnce), error_(errorNumber),
           landBytes_(landBytes) {}
     std::uint64_t Size() override { return inner_->Size(); }
-    void Read(std::uint64_t offset, void* buffer, std::size_t n) override { inner_->Read(offset, buffer, n); }
+    void Read(std::uint64_t offset, void* buffer, std::size_t n) override {
+        if (failed && goneAfterFault) throw jet::Error(jet::err::DiskError, L"injected read failure");
+        inner_->Read(offset, buffer, n);
+    }
     void Write(std::uint64_t offset, const void* buffer, std::size_t n) override;
     void Truncate(std::uint64_t size) override;
     void Flush() override { inner_->Flush(); }
     const std::wstring& Name() const override { return inner_->Name(); }
     long writes = 0;
     bool failed = false;
+    bool goneAfterFault = false;
 
 private:
     bool ShouldFail();
