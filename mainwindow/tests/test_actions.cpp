@@ -78,7 +78,7 @@ TEST_F(Actions, NothingSelectedAsksWithAnEmptyListAndDoesNothing) {
     ASSERT_EQ(yes.Boxes().size(), 2u);
     ExpectBox(yes.Boxes()[0], kEndWarning + L"是否确定要结束以下进程？\n", MB_ICONEXCLAMATION);
     ExpectBox(yes.Boxes()[1], kPauseWarning + L"您是否确定要暂停以下进程？\n", MB_ICONEXCLAMATION);
-    EXPECT_FALSE(Frozen(child));
+    EXPECT_TRUE(child.Runs());
     // Any other mode text does nothing at all.
     Form().PauseResumeSelection(L"暂停", false);
     EXPECT_EQ(yes.Boxes().size(), 2u);
@@ -97,8 +97,8 @@ TEST_F(Actions, RowGoneWhileTheBoxIsUpIsSkipped) {
         WhileBoxUp meanwhile([&] { RemoveRow(a.Pid()); });
         Form().PauseResumeSelection(kPause, false);
     }
-    EXPECT_FALSE(Frozen(a)) << "its row went: not paused";
-    EXPECT_TRUE(Frozen(b));
+    EXPECT_TRUE(a.Runs()) << "its row went: not paused";
+    EXPECT_TRUE(b.Frozen());
     ASSERT_EQ(yes.Boxes().size(), 2u);
     ExpectBox(yes.Boxes()[1], L"抱歉！无法暂停以下进程：  \n" + lineA, MB_ICONINFORMATION);
     modThread::ResumeProcess(static_cast<long>(b.Pid()));

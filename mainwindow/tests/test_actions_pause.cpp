@@ -23,7 +23,7 @@ TEST_F(Actions, PauseFromTheMenuGreysTheRowAndOnlyChangesTheToolbarPicture) {
               kPauseWarning + L"您是否确定要暂停进程 " + List().Text(Row(child.Pid())) + L" [" +
                   std::to_wstring(child.Pid()) + L"] ？  ",
               MB_ICONEXCLAMATION);
-    EXPECT_TRUE(Frozen(child));
+    EXPECT_TRUE(child.Frozen());
     EXPECT_EQ(List().ForeColor(Row(child.Pid())), kGrey);
     EXPECT_EQ(Form().ButtonPicture(1), L"btn021");
     EXPECT_EQ(Form().ButtonCaption(1), kPause) << "the menu leaves the toolbar's caption";
@@ -33,7 +33,7 @@ TEST_F(Actions, PauseFromTheMenuGreysTheRowAndOnlyChangesTheToolbarPicture) {
     ASSERT_EQ(Form().MenuCaption(mnuProcessPause1), kResume);
     Command(mnuProcessPause1);
     EXPECT_EQ(yes.Boxes().size(), 1u);
-    EXPECT_FALSE(Frozen(child));
+    EXPECT_TRUE(child.Runs());
     EXPECT_EQ(List().ForeColor(Row(child.Pid())), kWindowText);
     EXPECT_EQ(Form().ButtonPicture(1), L"btn020");
 }
@@ -47,7 +47,7 @@ TEST_F(Actions, PauseAnsweredNoChangesNothing) {
     MessageBoxAnswerer no({IDNO});
     Form().PauseResumeSelection(kPause, true);
     EXPECT_EQ(no.Boxes().size(), 1u);
-    EXPECT_FALSE(Frozen(child));
+    EXPECT_TRUE(child.Runs());
     EXPECT_EQ(List().ForeColor(Row(child.Pid())), before);
 }
 
@@ -77,7 +77,7 @@ TEST_F(Actions, PauseRetryRules) {
     EXPECT_EQ(List().ForeColor(Row(child.Pid())), kBlue);
     EXPECT_EQ(modThread::ResumeProcess(pid), 2) << "left suspended twice";
     modThread::ResumeProcess(pid);
-    EXPECT_FALSE(Frozen(child));
+    EXPECT_TRUE(child.Runs());
 }
 
 TEST_F(Actions, ResumeRetryRules) {
@@ -93,7 +93,7 @@ TEST_F(Actions, ResumeRetryRules) {
     Form().PauseResumeSelection(kResume, false);
     EXPECT_TRUE(ok.Boxes().empty());
     EXPECT_EQ(List().ForeColor(Row(child.Pid())), kWindowText);
-    EXPECT_FALSE(Frozen(child));
+    EXPECT_TRUE(child.Runs());
 
     // Suspended twice: one resume is left over, and it is a failure.
     modThread::SuspendProcess(pid);
@@ -103,7 +103,7 @@ TEST_F(Actions, ResumeRetryRules) {
     ASSERT_EQ(ok.Boxes().size(), 1u);
     ExpectBox(ok.Boxes()[0], L"抱歉！无法恢复该进程。", MB_ICONINFORMATION);
     EXPECT_EQ(List().ForeColor(Row(child.Pid())), kGrey);
-    EXPECT_TRUE(Frozen(child));
+    EXPECT_TRUE(child.Frozen());
     EXPECT_EQ(modThread::ResumeProcess(pid), 1) << "suspended once now";
 }
 
@@ -137,8 +137,8 @@ TEST_F(Actions, PauseAndResumeSeveralSkipTheToolItself) {
     ASSERT_EQ(yes.Boxes().size(), 2u);
     EXPECT_NE(yes.Boxes()[0].text.find(ownLine), std::wstring::npos);
     ExpectBox(yes.Boxes()[1], L"抱歉！无法暂停以下进程：  \n" + ownLine, MB_ICONINFORMATION);
-    EXPECT_TRUE(Frozen(a));
-    EXPECT_TRUE(Frozen(b));
+    EXPECT_TRUE(a.Frozen());
+    EXPECT_TRUE(b.Frozen());
     EXPECT_EQ(List().ForeColor(Row(a.Pid())), kGrey);
     EXPECT_EQ(List().ForeColor(Row(b.Pid())), kGrey);
     EXPECT_EQ(List().ForeColor(Row(GetCurrentProcessId())), ownColour);
@@ -149,8 +149,8 @@ TEST_F(Actions, PauseAndResumeSeveralSkipTheToolItself) {
     Form().PauseResumeSelection(kResume, true);
     ASSERT_EQ(yes.Boxes().size(), 1u) << "no confirmation, one failure list";
     ExpectBox(yes.Boxes()[0], L"抱歉！无法恢复以下进程：  \n" + ownLine, MB_ICONINFORMATION);
-    EXPECT_FALSE(Frozen(a));
-    EXPECT_FALSE(Frozen(b));
+    EXPECT_TRUE(a.Runs());
+    EXPECT_TRUE(b.Runs());
     EXPECT_EQ(List().ForeColor(Row(a.Pid())), kWindowText);
     EXPECT_EQ(List().ForeColor(Row(b.Pid())), kWindowText);
 }

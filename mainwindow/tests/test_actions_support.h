@@ -22,13 +22,6 @@ constexpr unsigned long kGrey = 0xA8A8A8, kWindowText = 0x80000008, kBlue = 0xFF
 constexpr unsigned long kDisabled = 0xC0C0C0, kButtonText = 0x80000012, kHighlight = 0x8000000D;
 const std::wstring kPause = L"暂停进程", kResume = L"恢复进程";
 
-// True when the helper's counter stands still for a while.
-inline bool Frozen(const Child& c) {
-    LONG64 a = c.Counter();
-    Sleep(200);
-    return c.Counter() == a;
-}
-
 // A fresh list that has the helpers' rows; timers stay off, so rows are ours.
 inline void Refresh() {
     StopTimers();

@@ -104,12 +104,14 @@ TEST_F(SmallWindows, NewProcessFromTheMenuStartsAProgramByItsPath) {
     EXPECT_TRUE(IsWindowEnabled(Form().Hwnd()));
     DWORD pid = 0;
     ASSERT_TRUE(Pump([&] { return (pid = FindProcess(L"new process child.exe")) != 0; }, 10000));
+    ULONGLONG created = 0;
     {
         testsupport::Child started(testsupport::StartedElsewhere{pid});
         EXPECT_TRUE(started.WaitReady());
+        created = started.Created();
     }
     // Nothing it started outlives it: a console host would hold the test's output open.
-    EXPECT_TRUE(Pump([&] { return testsupport::ChildProcessesOf(pid).empty(); }, 10000));
+    EXPECT_TRUE(Pump([&] { return testsupport::ChildProcessesOf(pid, created).empty(); }, 10000));
 }
 
 TEST_F(SmallWindows, NewProcessKeepsTheTextWholeAndStaysOpenForBlanks) {

@@ -186,7 +186,7 @@ TEST_F(Toolbar, ClickRunsTheButtonsCommand) {
         ASSERT_EQ(yes.Boxes().size(), 1u);
         EXPECT_EQ(yes.Boxes()[0].text.find(L"暂停进程可能会导致程序或系统出错。"), 0u);
     }
-    EXPECT_TRUE(Frozen(child));
+    EXPECT_TRUE(child.Frozen());
     EXPECT_EQ(List().ForeColor(Row(child.Pid())), kGrey);
     EXPECT_EQ(Form().ButtonCaption(1), kResume);
     EXPECT_EQ(Form().ButtonPicture(1), L"btn021");
@@ -198,7 +198,7 @@ TEST_F(Toolbar, ClickRunsTheButtonsCommand) {
         Up(1);
         EXPECT_TRUE(none.Boxes().empty());
     }
-    EXPECT_FALSE(Frozen(child));
+    EXPECT_TRUE(child.Runs());
     EXPECT_EQ(List().ForeColor(Row(child.Pid())), kWindowText);
     EXPECT_EQ(Form().ButtonCaption(1), kPause);
     EXPECT_EQ(Form().ButtonPicture(1), L"btn020");
@@ -239,7 +239,7 @@ TEST_F(Toolbar, ADoubleClickIsOneClick) {
         Up(1);
     }
     ASSERT_EQ(Form().ButtonCaption(1), kResume);
-    ASSERT_TRUE(Frozen(child));
+    ASSERT_TRUE(child.Frozen());
 
     // Resuming asks nothing; a second click would ask to pause again.
     MessageBoxAnswerer no({}, IDNO);
@@ -248,6 +248,6 @@ TEST_F(Toolbar, ADoubleClickIsOneClick) {
     EXPECT_TRUE(Pump([&] { return Form().ButtonCaption(1) == kPause; }, 3000)) << "the double click reached the button";
     PumpFor(300);
     EXPECT_TRUE(no.Boxes().empty()) << "one click: resume only, no question to pause";
-    EXPECT_FALSE(Frozen(child));
+    EXPECT_TRUE(child.Runs());
     EXPECT_EQ(Form().ButtonCaption(1), kPause);
 }

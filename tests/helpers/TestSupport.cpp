@@ -43,19 +43,26 @@ Child::Child(const std::wstring& args, const std::wstring& exePath) {
     // Detached: a console program given a console of its own gets a console
     // host process too, which one ended while it starts leaves behind.
     if (!CreateProcessW(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
-                        nullptr, &si, &pi))
+                        nullptr, &si, &pi)) {
+        startError_ = GetLastError();
         return;
+    }
     CloseHandle(pi.hThread);
     process_.reset(pi.hProcess);
     pid_ = pi.dwProcessId;
     firstThread_ = pi.dwThreadId;
+    created_ = CreationTime(process_.get());
 }
 
 Child::Child(StartedElsewhere started)
     : pid_(started.pid),
       adopted_(true),
-      process_(OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, started.pid)) {
-    if (!process_) pid_ = 0;
+      process_(OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, started.pid)),
+      created_(CreationTime(process_.get())) {
+    if (!process_) {
+        startError_ = GetLastError();
+        pid_ = 0;
+    }
 }
 
 Child::~Child() {
@@ -64,6 +71,10 @@ Child::~Child() {
 }
 
 bool Child::WaitReady(DWORD ms) {
+    if (!process_) {
+        std::fprintf(stderr, "TestChild was not started: error %lu\n", static_cast<unsigned long>(startError_));
+        return false;
+    }
     DWORD start = GetTickCount();
     while (GetTickCount() - start < ms) {
         if (!view_) {
@@ -116,6 +127,19 @@ std::wstring Child::Describe() const {
 }
 
 LONG64 Child::Counter() const { return view_ ? static_cast<TestChildShared*>(view_)->counter : -1; }
+bool Child::Frozen(DWORD ms) const {
+    LONG64 a = Counter();
+    Sleep(ms);
+    return Counter() == a;
+}
+
+bool Child::Runs(DWORD ms) const {
+    LONG64 a = Counter();
+    for (DWORD start = GetTickCount(); GetTickCount() - start < ms; Sleep(10))
+        if (Counter() != a) return true;
+    return false;
+}
+
 long Child::TcpPort() const { return view_ ? static_cast<TestChildShared*>(view_)->tcpPort : 0; }
 long Child::UdpPort() const { return view_ ? static_cast<TestChildShared*>(view_)->udpPort : 0; }
 long Child::TcpPeerPort() const { return view_ ? static_cast<TestChildShared*>(view_)->tcpPeerPort : 0; }
@@ -132,7 +156,7 @@ void Child::Kill() {
     // Once ready, whatever its start-up began (a console host) is running and listed.
     if (adopted_) WaitReady();
     std::vector<win::Handle> started;
-    for (DWORD pid : ChildProcessesOf(pid_))
+    for (DWORD pid : ChildProcessesOf(pid_, Created()))
         started.emplace_back(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
     TerminateProcess(process_.get(), 1);
     WaitForSingleObject(process_.get(), 10000);
@@ -142,12 +166,21 @@ void Child::Kill() {
     }
 }
 
-std::vector<DWORD> ChildProcessesOf(DWORD pid) {
+ULONGLONG CreationTime(HANDLE process) {
+    FILETIME created{}, exited, kernel, user;
+    if (!process || !GetProcessTimes(process, &created, &exited, &kernel, &user)) return 0;
+    return (static_cast<ULONGLONG>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+}
+
+std::vector<DWORD> ChildProcessesOf(DWORD pid, ULONGLONG created) {
     std::vector<DWORD> pids;
     win::FileHandle snap(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     PROCESSENTRY32W e{sizeof e};
-    for (BOOL ok = Process32FirstW(snap.get(), &e); ok; ok = Process32NextW(snap.get(), &e))
-        if (e.th32ParentProcessID == pid && e.th32ProcessID != pid) pids.push_back(e.th32ProcessID);
+    for (BOOL ok = Process32FirstW(snap.get(), &e); ok; ok = Process32NextW(snap.get(), &e)) {
+        if (e.th32ParentProcessID != pid || e.th32ProcessID == pid) continue;
+        win::Handle h(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, e.th32ProcessID));
+        if (CreationTime(h.get()) >= created) pids.push_back(e.th32ProcessID);
+    }
     return pids;
 }
 

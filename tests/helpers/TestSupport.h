@@ -47,6 +47,7 @@ public:
     Child& operator=(const Child&) = delete;
 
     DWORD Pid() const { return pid_; }
+    ULONGLONG Created() const { return created_; }
     HANDLE Process() const { return process_.get(); }
     // A process start under Wine takes milliseconds, but seconds on a loaded
     // machine: the default margin is generous.  False at once when it ended.
@@ -54,6 +55,11 @@ public:
     bool WaitReady(DWORD ms = 30000);
     std::wstring Describe() const;
     LONG64 Counter() const;
+    // A helper spinning with --threads: Frozen when its counter stands still
+    // for ms; Runs once it moves, waited for up to ms (a loaded machine may
+    // leave a running helper without the processor for a while).
+    bool Frozen(DWORD ms = 200) const;
+    bool Runs(DWORD ms = 10000) const;
     long TcpPort() const;
     long UdpPort() const;
     long TcpPeerPort() const;
@@ -67,8 +73,10 @@ public:
 private:
     DWORD pid_ = 0;
     DWORD firstThread_ = 0;  // 0 for a process started elsewhere
+    DWORD startError_ = 0;   // why CreateProcess failed
     bool adopted_ = false;
     win::Handle process_;
+    ULONGLONG created_ = 0;
     win::Handle mapping_;
     void* view_ = nullptr;
 };
@@ -106,8 +114,13 @@ private:
     std::vector<BoxRecord> boxes_;
 };
 
-// The processes whose creator is pid.
-std::vector<DWORD> ChildProcessesOf(DWORD pid);
+// When the process was created (a file time); 0 when it cannot be asked.
+ULONGLONG CreationTime(HANDLE process);
+// The processes created by pid's process, which was created at `created`.
+// Identifiers are reused, busily under a loaded suite: a process made by an
+// earlier holder of pid is older than that, and is not listed (ending it
+// would end another test's helper).
+std::vector<DWORD> ChildProcessesOf(DWORD pid, ULONGLONG created);
 
 // The number of kernel handles this process has open, counted by probing the
 // handle values (GetProcessHandleCount answers 0 under Wine).
