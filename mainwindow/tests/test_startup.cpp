@@ -43,12 +43,14 @@ public:
     }
     ~Morvix() {
         if (!process_) return;
-        if (HWND w = Window()) PostMessageW(w, WM_CLOSE, 0, 0);
+        if (HWND w = FindWindowW(nullptr, kCaption)) PostMessageW(w, WM_CLOSE, 0, 0);
         if (WaitForSingleObject(process_, 10000) != WAIT_OBJECT_0) TerminateProcess(process_, 1);
         CloseHandle(process_);
     }
     HANDLE Process() const { return process_; }
-    // The main window once it is loaded (enabled), or nullptr.
+    // The main window once it is loaded (enabled), or nullptr.  A list
+    // refresh disables it for a moment too: keep the window that WaitWindow
+    // gave rather than ask again.
     HWND Window() const {
         HWND w = FindWindowW(nullptr, kCaption);
         return w && IsWindowEnabled(w) ? w : nullptr;
@@ -64,7 +66,7 @@ public:
         return true;
     }
     void Close() {
-        if (HWND w = Window()) PostMessageW(w, WM_CLOSE, 0, 0);
+        if (HWND w = FindWindowW(nullptr, kCaption)) PostMessageW(w, WM_CLOSE, 0, 0);
         WaitExit(10000);
     }
 
@@ -163,14 +165,15 @@ TEST_F(Startup, AutoRunSettingWritesOrRemovesTheRunValue) {
     SetSetting(L"AutoRun", L"1");
     {
         Morvix m;
-        ASSERT_NE(m.WaitWindow(), nullptr);
+        HWND w = m.WaitWindow();
+        ASSERT_NE(w, nullptr);
         wchar_t data[1024] = {};
         DWORD size = sizeof data;
         ASSERT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE, kRunKey, L"Morvix_AutoRun_Hide", RRF_RT_REG_SZ, nullptr, data,
                                &size),
                   ERROR_SUCCESS);
         EXPECT_EQ(std::wstring(data), L"\"" + MorvixPath() + L"\" /h");
-        EXPECT_EQ(SendMessageW(ChildById(m.Window(), 140), BM_GETCHECK, 0, 0), BST_CHECKED);
+        EXPECT_EQ(SendMessageW(ChildById(w, 140), BM_GETCHECK, 0, 0), BST_CHECKED);
         m.Close();
     }
     SetSetting(L"AutoRun", L"0");
