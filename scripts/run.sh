@@ -6,6 +6,7 @@
 # exit code.
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
+without_address_randomisation "$@"
 "$root/scripts/setup.sh"
 if can_run_win32; then
   build=$win32

@@ -6,6 +6,7 @@
 # compile every test and benchmark.  Exits non-zero when any suite fails.
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
+without_address_randomisation "$@"
 "$root/scripts/setup.sh"
 
 build_host
